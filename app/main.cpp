@@ -1,0 +1,36 @@
+#include "appglobals.h"
+#include "configmanager.h"
+#include "errorsink.h"
+#include "messageboxes.h"
+#include "orvalin.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLocale>
+#include <QStandardPaths>
+#include <QTranslator>
+
+int main(int argc, char *argv[])
+{
+    qSetMessagePattern(QStringLiteral("%{type}:[%{file}:%{line}]  %{message}"));
+    QCoreApplication::setApplicationName(QStringLiteral("Orvalin"));
+    configLocation = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    tempLocation = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    QDir().mkpath(configLocation);
+
+    QApplication app(argc, argv);
+    setErrorSink([](const QString &text) { MessageBoxes::showError(nullptr, text); });
+
+    configManager = new ConfigManager;
+    QTranslator translator;
+    if (configManager->loadConfig() && configManager->config.value(QStringLiteral("local")).toBool(false)) {
+        if (translator.load(QLocale(), QStringLiteral("orvalin"), QStringLiteral("_"), QStringLiteral(":/i18n"),
+                            QString()))
+            QCoreApplication::installTranslator(&translator);
+    }
+
+    Orvalin window;
+    window.show();
+    QApplication::setQuitOnLastWindowClosed(false);
+    return app.exec();
+}

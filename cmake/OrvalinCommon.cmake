@@ -1,0 +1,16 @@
+# Settings shared by every target of the project.
+option(ORVALIN_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+
+add_library(orvalin_settings INTERFACE)
+target_compile_features(orvalin_settings INTERFACE cxx_std_17)
+target_compile_options(orvalin_settings INTERFACE -Wall -Wextra)
+target_compile_definitions(orvalin_settings INTERFACE
+    QT_DISABLE_DEPRECATED_UP_TO=0x060000
+    QT_NO_URL_CAST_FROM_STRING
+    QT_NO_CAST_TO_ASCII
+    QT_USE_QSTRINGBUILDER)
+
+if(ORVALIN_SANITIZE)
+    target_compile_options(orvalin_settings INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer)
+    target_link_options(orvalin_settings INTERFACE -fsanitize=address,undefined)
+endif()

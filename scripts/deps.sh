@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need.
+# Idempotent: apt is only touched when something is missing.
+set -euo pipefail
+
+packages=(
+    cmake g++ ninja-build ccache
+    qt6-base-dev qt6-websockets-dev qtkeychain-qt6-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools
+    libqt6svg6 qt6-qpa-plugins
+    xvfb xauth fonts-wqy-microhei fonts-noto-color-emoji
+    gnome-keyring dbus dbus-x11 libsecret-tools
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$'; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    sudo_cmd=()
+    [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,7 @@
+#include "appglobals.h"
+
+const QString agentName = QStringLiteral("kestrum-sslvpn Secure Client");
+const QString appVersion = QStringLiteral("1.6.0");
+QString configLocation;
+QString tempLocation;
+ConfigManager *configManager = nullptr;

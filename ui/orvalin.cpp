@@ -1,0 +1,69 @@
+#include "orvalin.h"
+#include "ui_orvalin.h"
+
+#include "agentconfig.h"
+#include "appglobals.h"
+#include "jsonrpcwebsocketclient.h"
+
+#include <QJsonValue>
+#include <QShowEvent>
+#include <QTimer>
+
+Orvalin::Orvalin(QWidget *parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::Orvalin>())
+    , agentUrl(defaultAgentUrl())
+{
+    ui->setupUi(this);
+    setWindowTitle(tr("Kestrum SSLVPN Client") + QStringLiteral(" v") + appVersion);
+}
+
+Orvalin::~Orvalin() = default;
+
+QUrl Orvalin::defaultAgentUrl()
+{
+    return QUrl(QStringLiteral("ws://127.0.0.1:6210/rpc"));
+}
+
+void Orvalin::setAgentUrl(const QUrl &url)
+{
+    agentUrl = url;
+}
+
+void Orvalin::showEvent(QShowEvent *event)
+{
+    // The deferred set-up runs once, 50 ms after the first show; the flag also
+    // covers two show events arriving before the timer fires.
+    if (!initialised) {
+        initialised = true;
+        QTimer::singleShot(50, this, &Orvalin::afterShowOneTime);
+    }
+    event->accept();
+}
+
+void Orvalin::afterShowOneTime()
+{
+    rpcClient = new JsonRpcWebSocketClient(this);
+    connect(rpcClient, &JsonRpcWebSocketClient::error, this, &Orvalin::onLinkFailed);
+    connect(rpcClient, &JsonRpcWebSocketClient::connected, this, &Orvalin::configVPN);
+    rpcClient->connectToServer(agentUrl);
+}
+
+void Orvalin::configVPN()
+{
+    if (!rpcClient || !rpcClient->isConnected())
+        return;
+    const AgentSwitches switches{ui->checkBoxDebug->isChecked(), ui->checkBoxBlock->isChecked(),
+                                 ui->checkBoxCiscoCompat->isChecked(), ui->checkBoxDtls->isChecked()};
+    rpcClient->sendRequest(QStringLiteral("config"), 1, buildAgentConfig(switches, tempLocation),
+                           [this](const QJsonValue &reply) { ui->statusBar->setText(reply.toString()); });
+}
+
+void Orvalin::onLinkFailed()
+{
+    ui->statusBar->setText(QStringLiteral("无法连接到 tunwarden，请重新安装软件！"));
+    ui->buttonConnect->setEnabled(false);
+    emit vpnClosed();
+    if (isHidden())
+        show();
+}

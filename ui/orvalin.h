@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QUrl>
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class Orvalin;
+}
+
+class JsonRpcWebSocketClient;
+
+// The main window: a frame that builds the form and hands each area (session,
+// tray, settings, profiles) to the class that owns it.
+class Orvalin : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Orvalin(QWidget *parent = nullptr);
+    ~Orvalin() override;
+
+    static QUrl defaultAgentUrl();
+    // The product always talks to the default address; tests point a window
+    // at their own server before it is first shown.
+    void setAgentUrl(const QUrl &url);
+
+signals:
+    void vpnConnected();
+    void vpnClosed();
+
+private slots:
+    void configVPN();
+
+private:
+    void afterShowOneTime();
+    void onLinkFailed();
+
+    std::unique_ptr<Ui::Orvalin> ui;
+    JsonRpcWebSocketClient *rpcClient = nullptr;
+    QUrl agentUrl;
+    bool initialised = false;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+};
