@@ -14,8 +14,16 @@ Orvalin::Orvalin(QWidget *parent)
     , ui(std::make_unique<Ui::Orvalin>())
     , agentUrl(defaultAgentUrl())
 {
+    // [ctor-1] members, tray icons
     ui->setupUi(this);
+    // [ctor-2] window flags
     setWindowTitle(tr("Kestrum SSLVPN Client") + QStringLiteral(" v") + appVersion);
+    // [ctor-4] window icon
+    // [ctor-5] size and placement
+    // [ctor-6] status card
+    // [ctor-7] OTP focus and Return key
+    // [ctor-8] profile manager
+    // [ctor-10] profiles into the host selector, automatic connection
 }
 
 Orvalin::~Orvalin() = default;
@@ -43,9 +51,17 @@ void Orvalin::showEvent(QShowEvent *event)
 
 void Orvalin::afterShowOneTime()
 {
+    // [after-1] tray set-up
+    // [after-2] settings initialisation and theme
+    // [after-3] profile manager dialog wiring
+    // [after-4] detail dialog
+    // [after-5] status timer
+    // [after-6] session up / session down
+    // [after-7] aboutToQuit
     rpcClient = new JsonRpcWebSocketClient(this);
     connect(rpcClient, &JsonRpcWebSocketClient::error, this, &Orvalin::onLinkFailed);
     connect(rpcClient, &JsonRpcWebSocketClient::connected, this, &Orvalin::configVPN);
+    // [after-9] push handlers for ids 3 and 6
     rpcClient->connectToServer(agentUrl);
 }
 
