@@ -2,12 +2,12 @@
 
 #include "appglobals.h"
 #include "errorsink.h"
+#include "safewrite.h"
 
 #include <QCborMap>
 #include <QCborValue>
 #include <QFile>
 #include <QJsonDocument>
-#include <QSaveFile>
 
 namespace {
 // Settings whose keys are known besides the defaults; "theme" has no default.
@@ -70,15 +70,8 @@ bool ConfigManager::loadConfig(bool cbor)
 
 void ConfigManager::saveConfig(bool cbor)
 {
-    // Written to a temporary file and renamed over the old one, so a failed
-    // write never leaves a truncated settings file behind.
-    QSaveFile file(filePath(cbor));
-    if (!file.open(QIODevice::WriteOnly)) {
-        reportError(tr("Couldn't open config file"));
-        return;
-    }
     const QByteArray bytes = cbor ? QCborValue::fromJsonValue(config).toCbor()
                                   : QJsonDocument(config).toJson(QJsonDocument::Indented);
-    if (file.write(bytes) != bytes.size() || !file.commit())
+    if (!writeFileSafely(filePath(cbor), bytes))
         reportError(tr("Couldn't open config file"));
 }
