@@ -3,6 +3,7 @@
 #include "errorsink.h"
 #include "messageboxes.h"
 #include "orvalin.h"
+#include "translation.h"
 
 #include <QApplication>
 #include <QDir>
@@ -23,11 +24,8 @@ int main(int argc, char *argv[])
 
     configManager = new ConfigManager;
     QTranslator translator;
-    if (configManager->loadConfig() && configManager->config.value(QStringLiteral("local")).toBool(false)) {
-        if (translator.load(QLocale(), QStringLiteral("orvalin"), QStringLiteral("_"), QStringLiteral(":/i18n"),
-                            QString()))
-            QCoreApplication::installTranslator(&translator);
-    }
+    const bool loaded = configManager->loadConfig();
+    installCatalogue(translator, loaded, configManager->config, QLocale());
 
     Orvalin window;
     window.show();
