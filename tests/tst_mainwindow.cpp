@@ -1,0 +1,130 @@
+#include "agentconfig.h"
+#include "appglobals.h"
+#include "configmanager.h"
+#include "fakeagent.h"
+#include "orvalin.h"
+#include "testenv.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+
+namespace {
+const QString linkFailedText = QStringLiteral("无法连接到 tunwarden，请重新安装软件！");
+
+QUrl closedPortUrl()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return QUrl(QStringLiteral("ws://127.0.0.1:%1/rpc").arg(port));
+}
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void titleCarriesVersion();
+    void agentAbsent();
+    void agentPresentSendsConfig();
+    void refusedConfigClearsStatusLine();
+    void linkDropLater();
+};
+
+void TestMainWindow::titleCarriesVersion()
+{
+    TestEnv env;
+    Orvalin window;
+    QCOMPARE(window.windowTitle(), QString("Kestrum SSLVPN Client v1.6.0"));
+}
+
+void TestMainWindow::agentAbsent()
+{
+    TestEnv env;
+    Orvalin window;
+    window.setAgentUrl(closedPortUrl());
+    QSignalSpy closed(&window, &Orvalin::vpnClosed);
+    window.show();
+    // Hidden again before the link is tried: the failure must bring it back.
+    window.hide();
+
+    auto *statusBar = window.findChild<QLabel *>("statusBar");
+    auto *connectButton = window.findChild<QPushButton *>("buttonConnect");
+    QTRY_COMPARE(statusBar->text(), linkFailedText);
+    QVERIFY(!connectButton->isEnabled());
+    QCOMPARE(closed.size(), 1);
+    QVERIFY(window.isVisible());
+}
+
+void TestMainWindow::agentPresentSendsConfig()
+{
+    TestEnv env;
+    configManager->config["debug"] = true;
+    configManager->config["block"] = false;
+    configManager->config["cisco_compat"] = true;
+    configManager->config["no_dtls"] = false;
+
+    FakeAgent agent;
+    agent.answer("config", "tunwarden 3.2 ready");
+    Orvalin window;
+    // The Setting tab shows the same states the settings hold.
+    window.findChild<QCheckBox *>("checkBoxDebug")->setChecked(true);
+    window.findChild<QCheckBox *>("checkBoxBlock")->setChecked(false);
+    window.findChild<QCheckBox *>("checkBoxCiscoCompat")->setChecked(true);
+    window.findChild<QCheckBox *>("checkBoxDtls")->setChecked(false);
+    window.setAgentUrl(agent.url());
+    window.show();
+
+    auto *statusBar = window.findChild<QLabel *>("statusBar");
+    QTRY_COMPARE(statusBar->text(), QString("tunwarden 3.2 ready"));
+    QCOMPARE(agent.requests.size(), 1);
+    const FakeAgent::Request config = agent.requests.first();
+    QVERIFY(config.binary);
+    const QByteArray expected = QByteArray(R"({"id":1,"jsonrpc":"2.0","method":"config","params":{)")
+        + R"("agent_name":"kestrum-sslvpn Secure Client","agent_version":"1.6.0","cisco_compat":true,)"
+        + R"("log_level":"Debug","log_path":")" + env.tempDir().toUtf8()
+        + R"(","no_dtls":false,"skip_verify":true}})";
+    QCOMPARE(config.raw, expected);
+    QVERIFY(window.findChild<QPushButton *>("buttonConnect")->isEnabled());
+}
+
+void TestMainWindow::refusedConfigClearsStatusLine()
+{
+    TestEnv env;
+    FakeAgent agent;
+    agent.answerError("config", QJsonObject{{"code", -32000}, {"message", "bad log path"}});
+    Orvalin window;
+    auto *statusBar = window.findChild<QLabel *>("statusBar");
+    statusBar->setText("previous text");
+    window.setAgentUrl(agent.url());
+    window.show();
+    QTRY_COMPARE(agent.requests.size(), 1);
+    QTRY_VERIFY(statusBar->text().isEmpty());
+}
+
+void TestMainWindow::linkDropLater()
+{
+    TestEnv env;
+    FakeAgent agent;
+    agent.answer("config", "ready");
+    Orvalin window;
+    QSignalSpy closed(&window, &Orvalin::vpnClosed);
+    window.setAgentUrl(agent.url());
+    window.show();
+    auto *statusBar = window.findChild<QLabel *>("statusBar");
+    QTRY_COMPARE(statusBar->text(), QString("ready"));
+
+    agent.dropClients();
+    QTRY_COMPARE(statusBar->text(), linkFailedText);
+    QVERIFY(!window.findChild<QPushButton *>("buttonConnect")->isEnabled());
+    QCOMPARE(closed.size(), 1);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
