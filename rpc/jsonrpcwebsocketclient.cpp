@@ -1,7 +1,27 @@
 #include "jsonrpcwebsocketclient.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QWebSocket>
+
+namespace {
+
+// Process-wide id counters of the reporting methods. Each wraps inside its own
+// block, so one method's ids never reach another's range; every id of a block
+// carries the same callback, so reusing one is harmless and the callback table
+// stays bounded.
+int reportSubmitId = JsonRpcWebSocketClient::FirstReportSubmitId;
+int myReportsId = JsonRpcWebSocketClient::FirstMyReportsId;
+int splitRulesId = JsonRpcWebSocketClient::FirstSplitRulesId;
+
+int takeId(int &counter, int first)
+{
+    const int id = counter;
+    counter = first + (counter - first + 1) % JsonRpcWebSocketClient::ReportIdBlockSize;
+    return id;
+}
+
+} // namespace
 
 JsonRpcWebSocketClient::JsonRpcWebSocketClient(QObject *parent)
     : QObject(parent)
@@ -25,6 +45,9 @@ JsonRpcWebSocketClient::~JsonRpcWebSocketClient()
     // back into a half-destroyed client.
     webSocket->disconnect(this);
     webSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+    // The window goes after the event loop has ended: push the close frame out
+    // now, or the agent would only see the connection drop.
+    webSocket->flush();
     webSocket->deleteLater();
 }
 
@@ -69,6 +92,68 @@ void JsonRpcWebSocketClient::registerCallback(int id, const ReplyCallback &callb
 {
     if (!callbacks.contains(id))
         callbacks.insert(id, callback);
+}
+
+QJsonObject JsonRpcWebSocketClient::buildAppReportParams(const QList<SoftwareInfo> &softwareList,
+                                                         const QString &reason, const QString &category)
+{
+    QJsonArray list;
+    for (const SoftwareInfo &info : softwareList)
+        list.append(info.toReportJson());
+    return QJsonObject{
+        {QStringLiteral("software_list"), list},
+        {QStringLiteral("reason"), reason},
+        {QStringLiteral("category"), category},
+    };
+}
+
+void JsonRpcWebSocketClient::submitAppReport(const QList<SoftwareInfo> &softwareList, const QString &reason,
+                                             const QString &category)
+{
+    sendRequest(QStringLiteral("app.report.submit"), takeId(reportSubmitId, FirstReportSubmitId),
+                buildAppReportParams(softwareList, reason, category),
+                [this](const QJsonValue &reply) { onAppReportReply(reply); });
+}
+
+void JsonRpcWebSocketClient::getMyAppReports()
+{
+    sendRequest(QStringLiteral("app.report.my"), takeId(myReportsId, FirstMyReportsId),
+                [this](const QJsonValue &reply) { onMyAppReportsReply(reply); });
+}
+
+void JsonRpcWebSocketClient::getEnabledAppSplitRules()
+{
+    sendRequest(QStringLiteral("app.split.enabled"), takeId(splitRulesId, FirstSplitRulesId),
+                [this](const QJsonValue &reply) { onSplitRulesReply(reply); });
+}
+
+void JsonRpcWebSocketClient::onAppReportReply(const QJsonValue &reply)
+{
+    if (reply.isObject()) {
+        const QJsonObject object = reply.toObject();
+        emit appReportSubmitted(object.value(QLatin1String("success")).toBool(false),
+                                object.value(QLatin1String("message")).toString());
+    } else if (reply.isString()) {
+        emit appReportSubmitted(false, reply.toString());
+    } else {
+        emit appReportSubmitted(false, QStringLiteral("未知响应格式"));
+    }
+}
+
+void JsonRpcWebSocketClient::onMyAppReportsReply(const QJsonValue &reply)
+{
+    if (reply.isArray())
+        emit myAppReportsReceived(reply.toArray());
+    else if (reply.isObject() && reply.toObject().contains(QLatin1String("reports")))
+        emit myAppReportsReceived(reply.toObject().value(QLatin1String("reports")).toArray());
+}
+
+void JsonRpcWebSocketClient::onSplitRulesReply(const QJsonValue &reply)
+{
+    if (reply.isArray())
+        emit appSplitRulesReceived(reply.toArray());
+    else if (reply.isObject() && reply.toObject().contains(QLatin1String("rules")))
+        emit appSplitRulesReceived(reply.toObject().value(QLatin1String("rules")).toArray());
 }
 
 void JsonRpcWebSocketClient::onTextMessageReceived(const QString &message)

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "softwareinfo.h"
+
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QList>
 #include <QObject>
 #include <QUrl>
 
@@ -20,6 +24,12 @@ class JsonRpcWebSocketClient : public QObject
     Q_OBJECT
 
 public:
+    // Each reporting method draws its ids from its own block of this many ids.
+    static constexpr int ReportIdBlockSize = 1000;
+    static constexpr int FirstReportSubmitId = 1000;
+    static constexpr int FirstMyReportsId = 2000;
+    static constexpr int FirstSplitRulesId = 3000;
+
     explicit JsonRpcWebSocketClient(QObject *parent = nullptr);
     ~JsonRpcWebSocketClient() override;
 
@@ -30,17 +40,33 @@ public:
     void sendRequest(const QString &method, int id, const ReplyCallback &callback);
     void registerCallback(int id, const ReplyCallback &callback);
 
+    // "app.report.submit": the records with the user's reason and category.
+    void submitAppReport(const QList<SoftwareInfo> &softwareList, const QString &reason, const QString &category);
+    // "app.report.my": the reports this user has made so far.
+    void getMyAppReports();
+    // "app.split.enabled": the per-application split rules the server enabled.
+    void getEnabledAppSplitRules();
+
     // The request as it goes on the wire: compact JSON, members in key order.
     static QByteArray encodeRequest(const QString &method, int id, const QJsonObject &params);
+    static QJsonObject buildAppReportParams(const QList<SoftwareInfo> &softwareList, const QString &reason,
+                                            const QString &category);
 
 signals:
     void error(const QString &error);
     void connected();
+    void appReportSubmitted(bool success, const QString &message);
+    void myAppReportsReceived(const QJsonArray &reports);
+    void appSplitRulesReceived(const QJsonArray &rules);
 
 private slots:
     void onTextMessageReceived(const QString &message);
 
 private:
+    void onAppReportReply(const QJsonValue &reply);
+    void onMyAppReportsReply(const QJsonValue &reply);
+    void onSplitRulesReply(const QJsonValue &reply);
+
     bool socketConnected = false;
     QHash<int, ReplyCallback> callbacks;
     QWebSocket *webSocket = nullptr;
