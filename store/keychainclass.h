@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// Fire-and-forget access to the platform credential store. Each call starts one
+// QtKeychain job under the service "keychain.orvalin" and returns at once; the
+// outcome arrives later as exactly one of the signals below.
+class KeyChainClass : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit KeyChainClass(QObject *parent = nullptr);
+
+    static QString serviceName();
+
+    Q_INVOKABLE void readKey(const QString &key);
+    Q_INVOKABLE void writeKey(const QString &key, const QString &value);
+    Q_INVOKABLE void deleteKey(const QString &key);
+
+signals:
+    void keyStored(const QString &key);
+    void keyRestored(const QString &key, const QString &value);
+    void keyDeleted(const QString &key);
+    void error(const QString &errorText);
+};
