@@ -4,9 +4,17 @@
 #include "agentconfig.h"
 #include "appglobals.h"
 #include "jsonrpcwebsocketclient.h"
+#include "settingstab.h"
+#include "thememanager.h"
+#include "traycontroller.h"
+#include "windowplacement.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QJsonValue>
+#include <QScreen>
 #include <QShowEvent>
+#include <QSysInfo>
 #include <QTimer>
 
 Orvalin::Orvalin(QWidget *parent)
@@ -14,12 +22,24 @@ Orvalin::Orvalin(QWidget *parent)
     , ui(std::make_unique<Ui::Orvalin>())
     , agentUrl(defaultAgentUrl())
 {
-    // [ctor-1] members, tray icons
+    tray = new TrayController(this);
     ui->setupUi(this);
-    // [ctor-2] window flags
+    setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
+                   | Qt::WindowStaysOnTopHint);
     setWindowTitle(tr("Kestrum SSLVPN Client") + QStringLiteral(" v") + appVersion);
     // [ctor-4] window icon
-    // [ctor-5] size and placement
+    const qreal ratio = devicePixelRatioF();
+    const QRect screenRect = screen() ? screen()->geometry() : QRect();
+    const QRect usableRect = screen() ? screen()->availableGeometry() : QRect();
+    const WindowPlacement placement =
+        WindowPlacement::compute(ratio, QSysInfo::kernelType(), screenRect, usableRect, frameGeometry());
+    if (placement.fixedSize) {
+        setFixedSize(size());
+    } else {
+        setMinimumSize(WindowPlacement::minimumSize);
+        resize(WindowPlacement::formSize);
+    }
+    move(placement.position);
     // [ctor-6] status card
     // [ctor-7] OTP focus and Return key
     // [ctor-8] profile manager
@@ -49,15 +69,36 @@ void Orvalin::showEvent(QShowEvent *event)
     event->accept();
 }
 
+void Orvalin::closeEvent(QCloseEvent *event)
+{
+    tray->handleClose(event);
+}
+
+void Orvalin::onThemeChanged(int theme)
+{
+    ThemeManager::instance()->setTheme(theme == ThemeManager::Dark ? ThemeManager::Dark : ThemeManager::Light);
+}
+
 void Orvalin::afterShowOneTime()
 {
-    // [after-1] tray set-up
-    // [after-2] settings initialisation and theme
+    tray->setUp(ui->checkBoxMinimize);
+    connect(tray, &TrayController::connectRequested, this,
+            [this](bool reconnect) { QMetaObject::invokeMethod(this, "connectVPN", Q_ARG(bool, reconnect)); });
+    connect(tray, &TrayController::disconnectRequested, this,
+            [this] { QMetaObject::invokeMethod(this, "disconnectVPN"); });
+    settingsTab = new SettingsTab(ui.get(), this);
+    settingsTab->setConfigureAgent([this] { configVPN(); });
+    settingsTab->initialise();
     // [after-3] profile manager dialog wiring
     // [after-4] detail dialog
     // [after-5] status timer
     // [after-6] session up / session down
-    // [after-7] aboutToQuit
+    // The session is not left running behind a program that has gone; nothing
+    // waits for the agent's answer.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (tray->sessionUp())
+            QMetaObject::invokeMethod(this, "disconnectVPN");
+    });
     rpcClient = new JsonRpcWebSocketClient(this);
     connect(rpcClient, &JsonRpcWebSocketClient::error, this, &Orvalin::onLinkFailed);
     connect(rpcClient, &JsonRpcWebSocketClient::connected, this, &Orvalin::configVPN);

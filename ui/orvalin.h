@@ -10,6 +10,8 @@ class Orvalin;
 }
 
 class JsonRpcWebSocketClient;
+class SettingsTab;
+class TrayController;
 
 // The main window: a frame that builds the form and hands each area (session,
 // tray, settings, profiles) to the class that owns it.
@@ -32,6 +34,7 @@ signals:
 
 private slots:
     void configVPN();
+    void onThemeChanged(int theme);
 
 private:
     void afterShowOneTime();
@@ -41,7 +44,10 @@ private:
     JsonRpcWebSocketClient *rpcClient = nullptr;
     QUrl agentUrl;
     bool initialised = false;
+    TrayController *tray = nullptr;
+    SettingsTab *settingsTab = nullptr;
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 };
