@@ -1,0 +1,89 @@
+#include "detaildialog.h"
+#include "ui_detaildialog.h"
+
+#include "jsonrpcwebsocketclient.h"
+#include "sessionformat.h"
+
+#include <QHideEvent>
+#include <QJsonObject>
+#include <QShowEvent>
+#include <QTableWidgetItem>
+
+DetailDialog::DetailDialog(QWidget *parent)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::DetailDialog>())
+{
+    ui->setupUi(this);
+    resize(545, 413);
+    setFixedSize(545, 413);
+}
+
+DetailDialog::~DetailDialog() = default;
+
+void DetailDialog::setClient(JsonRpcWebSocketClient *client)
+{
+    rpcClient = client;
+}
+
+void DetailDialog::showEvent(QShowEvent *event)
+{
+    if (!timerWired) {
+        timerWired = true;
+        connect(&statTimer, &QTimer::timeout, this, &DetailDialog::requestStatistics);
+    }
+    statTimer.start(1000);
+    QDialog::showEvent(event);
+}
+
+void DetailDialog::hideEvent(QHideEvent *event)
+{
+    statTimer.stop();
+    QDialog::hideEvent(event);
+}
+
+void DetailDialog::requestStatistics()
+{
+    if (!rpcClient || !rpcClient->isConnected())
+        return;
+    // Every reply under id 7 reaches the first callback registered for it,
+    // so this one handler serves every tick.
+    QPointer<DetailDialog> self(this);
+    rpcClient->sendRequest(QStringLiteral("stat"), 7, QJsonObject(), [self](const QJsonValue &reply) {
+        if (!self)
+            return;
+        const QJsonObject stats = reply.toObject();
+        if (stats.contains(QLatin1String("code")))
+            return;
+        self->ui->labelBytesSent->setText(
+            SessionFormat::formatBytes(stats.value(QLatin1String("bytesSent")).toDouble(0)));
+        self->ui->labelBytesReceived->setText(
+            SessionFormat::formatBytes(stats.value(QLatin1String("bytesReceived")).toDouble(0)));
+    });
+}
+
+void DetailDialog::setRoutes(const QJsonArray &excluded, const QJsonArray &secured)
+{
+    const auto fill = [](QTableWidget *table, const QJsonArray &routes) {
+        // A new connection replaces whatever an earlier one left behind.
+        table->setRowCount(0);
+        for (int i = 0; i < routes.size(); ++i) {
+            const SessionFormat::Route route = SessionFormat::parseRoute(routes.at(i).toString());
+            table->insertRow(i);
+            table->setItem(i, 0, new QTableWidgetItem(route.address));
+            table->setItem(i, 1, new QTableWidgetItem(QString::number(route.prefix)));
+        }
+    };
+    fill(ui->tableExcluded, excluded);
+    fill(ui->tableSecured, secured);
+    ui->tableExcluded->resizeColumnsToContents();
+    ui->tableSecured->resizeColumnsToContents();
+    ui->tableExcluded->setCurrentCell(-1, -1);
+}
+
+void DetailDialog::clearDetails()
+{
+    ui->tableExcluded->setRowCount(0);
+    ui->tableSecured->setRowCount(0);
+    ui->labelBytesSent->clear();
+    ui->labelBytesReceived->clear();
+}
