@@ -31,10 +31,9 @@ else
     echo "No display: running the client under Xvfb."
     xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
         "$1" & client=$!
-        sleep 4
-        if command -v import >/dev/null; then import -window root "$2"; else xwd -root -silent | convert xwd:- "$2" 2>/dev/null || true; fi
+        "$3" "$2" 4000 || true
         wait $client
-    ' _ "$root/build/bin/KestrumSSLVPN" "$shot" &
+    ' _ "$root/build/bin/KestrumSSLVPN" "$shot" "$root/build/bin/screengrab" &
     echo "Screenshot after a few seconds: $shot (Ctrl+C ends the client)."
     wait
 fi

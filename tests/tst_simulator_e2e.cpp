@@ -1,0 +1,395 @@
+#include "agentconfig.h"
+#include "jsonrpcwebsocketclient.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebSocket>
+
+#include <memory>
+
+namespace {
+
+// The simulator as a child process on a port of its own choosing.
+class Simulator
+{
+public:
+    explicit Simulator(const QStringList &arguments)
+    {
+        process.setProgram(QStringLiteral(ORVALIN_BIN_DIR "/tunwarden-sim"));
+        process.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.start();
+        if (!process.waitForStarted(5000))
+            return;
+        static const QRegularExpression line(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)$"));
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 5000 && process.state() == QProcess::Running) {
+            if (!process.canReadLine() && !process.waitForReadyRead(100))
+                continue;
+            const QRegularExpressionMatch match = line.match(QString::fromUtf8(process.readLine()).trimmed());
+            if (match.hasMatch()) {
+                port = match.captured(1).toUShort();
+                return;
+            }
+        }
+    }
+    ~Simulator()
+    {
+        process.terminate();
+        if (!process.waitForFinished(3000))
+            process.kill();
+        process.waitForFinished(1000);
+    }
+    QUrl url(const QString &path = QStringLiteral("/rpc")) const
+    {
+        return QUrl(QStringLiteral("ws://127.0.0.1:%1%2").arg(port).arg(path));
+    }
+    QByteArray diagnostics() { return process.readAllStandardError(); }
+
+    QProcess process;
+    quint16 port = 0;
+};
+
+// Collects every value a callback receives.
+struct Recorder
+{
+    QList<QJsonValue> values;
+    ReplyCallback callback()
+    {
+        return [this](const QJsonValue &value) { values.append(value); };
+    }
+};
+
+QJsonObject login(const QString &password)
+{
+    return QJsonObject{{QStringLiteral("host"), QStringLiteral("vpn.example.com")},
+                       {QStringLiteral("username"), QStringLiteral("zhang.san")},
+                       {QStringLiteral("password"), password},
+                       {QStringLiteral("group"), QStringLiteral("staff")},
+                       {QStringLiteral("secret"), QStringLiteral("grp-secret-77")}};
+}
+
+} // namespace
+
+class TestSimulatorE2E : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void configRoundTripWritesLog();
+    void sessionCycle();
+    void refusedLogin_data();
+    void refusedLogin();
+    void sessionEndsFromTheAgent_data();
+    void sessionEndsFromTheAgent();
+    void reportingMethods();
+    void linkScenarios();
+    void refusedHandshakes();
+
+private:
+    // A client linked to the simulator, or a failed check.
+    bool link(Simulator &simulator, JsonRpcWebSocketClient &client);
+};
+
+bool TestSimulatorE2E::link(Simulator &simulator, JsonRpcWebSocketClient &client)
+{
+    if (simulator.port == 0) {
+        qWarning("simulator did not start: %s", simulator.diagnostics().constData());
+        return false;
+    }
+    QSignalSpy connected(&client, &JsonRpcWebSocketClient::connected);
+    client.connectToServer(simulator.url());
+    return connected.wait(5000) && client.isConnected();
+}
+
+void TestSimulatorE2E::configRoundTripWritesLog()
+{
+    Simulator simulator({});
+    JsonRpcWebSocketClient client;
+    QVERIFY(link(simulator, client));
+
+    QTemporaryDir logDir;
+    Recorder config;
+    AgentSwitches switches;
+    switches.debug = true;
+    client.sendRequest(QStringLiteral("config"), 1, buildAgentConfig(switches, logDir.path()), config.callback());
+    QTRY_COMPARE(config.values.size(), 1);
+    QVERIFY(config.values.first().isString());
+    QVERIFY(!config.values.first().toString().isEmpty());
+
+    QFile log(logDir.filePath(QStringLiteral("tunwarden.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(log.readAll());
+    QVERIFY2(text.contains(QStringLiteral("kestrum-sslvpn Secure Client")), qPrintable(text));
+    // Every line starts with a date and time.
+    static const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d"));
+    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        QVERIFY2(stamp.match(line).hasMatch(), qPrintable(line));
+
+    // A log path that is no directory is refused, and the client sees an object.
+    client.sendRequest(QStringLiteral("config"), 1,
+                       buildAgentConfig(switches, logDir.filePath(QStringLiteral("missing"))), {});
+    QTRY_COMPARE(config.values.size(), 2);
+    QVERIFY(config.values.last().isObject());
+}
+
+void TestSimulatorE2E::sessionCycle()
+{
+    Simulator simulator({});
+    JsonRpcWebSocketClient client;
+    QVERIFY(link(simulator, client));
+    QTemporaryDir logDir;
+    AgentSwitches switches;
+    switches.debug = true;
+    Recorder config, status, connect, stat, closed;
+    client.registerCallback(3, closed.callback());
+    client.sendRequest(QStringLiteral("config"), 1, buildAgentConfig(switches, logDir.path()), config.callback());
+
+    // Before a session "status" and "stat" report "code".
+    client.sendRequest(QStringLiteral("status"), 0, status.callback());
+    client.sendRequest(QStringLiteral("stat"), 7, stat.callback());
+    QTRY_COMPARE(stat.values.size(), 1);
+    QVERIFY(status.values.first().toObject().contains(QLatin1String("code")));
+    QVERIFY(stat.values.first().toObject().contains(QLatin1String("code")));
+
+    // The password carries a one-time password, as the window sends it.
+    client.sendRequest(QStringLiteral("connect"), 2, login(QStringLiteral("Pa55word!") + QStringLiteral("908172")),
+                       connect.callback());
+    QTRY_COMPARE(connect.values.size(), 1);
+    QVERIFY2(connect.values.first().isString(), qPrintable(connect.values.first().toVariant().toString()));
+
+    client.sendRequest(QStringLiteral("status"), 0, {});
+    QTRY_COMPARE(status.values.size(), 2);
+    const QJsonObject session = status.values.last().toObject();
+    QVERIFY(!session.contains(QLatin1String("code")));
+    QVERIFY(session.value(QLatin1String("DtlsConnected")).isBool());
+    for (const char *member : {"TLSCipherSuite", "DTLSCipherSuite", "DTLSPort", "ServerAddress", "LocalAddress",
+                               "VPNAddress"}) {
+        QVERIFY2(session.value(QLatin1String(member)).isString(), member);
+        QVERIFY2(!session.value(QLatin1String(member)).toString().isEmpty(), member);
+    }
+    QVERIFY(!QHostAddress(session.value(QLatin1String("VPNAddress")).toString()).isNull());
+    QVERIFY(session.value(QLatin1String("MTU")).toInt() > 0);
+    const QJsonArray dns = session.value(QLatin1String("DNS")).toArray();
+    QVERIFY(!dns.isEmpty());
+    for (const QJsonValue &server : dns)
+        QVERIFY(!QHostAddress(server.toString()).isNull());
+    for (const char *member : {"SplitInclude", "SplitExclude"}) {
+        const QJsonArray routes = session.value(QLatin1String(member)).toArray();
+        QVERIFY2(!routes.isEmpty(), member);
+        for (const QJsonValue &route : routes)
+            QVERIFY2(QHostAddress::parseSubnet(route.toString()).second >= 0, qPrintable(route.toString()));
+    }
+
+    // Traffic grows while the session runs.
+    client.sendRequest(QStringLiteral("stat"), 7, {});
+    QTRY_COMPARE(stat.values.size(), 2);
+    QTest::qWait(30);
+    client.sendRequest(QStringLiteral("stat"), 7, {});
+    QTRY_COMPARE(stat.values.size(), 3);
+    for (const char *member : {"bytesSent", "bytesReceived"}) {
+        const double before = stat.values.at(1).toObject().value(QLatin1String(member)).toDouble(-1);
+        const double after = stat.values.at(2).toObject().value(QLatin1String(member)).toDouble(-1);
+        QVERIFY2(before >= 0 && after > before, member);
+    }
+
+    // "disconnect" without a callback answers under id 3.
+    client.sendRequest(QStringLiteral("disconnect"), 3, QJsonObject(), {});
+    QTRY_COMPARE(closed.values.size(), 1);
+    QVERIFY(closed.values.first().isString());
+    client.sendRequest(QStringLiteral("status"), 0, {});
+    QTRY_COMPARE(status.values.size(), 3);
+    QVERIFY(status.values.last().toObject().contains(QLatin1String("code")));
+
+    // The log tells the story without a single secret.
+    QFile log(logDir.filePath(QStringLiteral("tunwarden.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll() + simulator.diagnostics();
+    QVERIFY2(text.contains("zhang.san"), text.constData());
+    for (const char *secret : {"Pa55word", "908172", "grp-secret-77"})
+        QVERIFY2(!text.contains(secret), secret);
+}
+
+void TestSimulatorE2E::refusedLogin_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QJsonObject>("params");
+    QTest::addColumn<QString>("message"); // empty: any non-empty message
+
+    QTest::newRow("scenario refuses") << QStringList{QStringLiteral("--refuse-connect"), QStringLiteral("账号已锁定")}
+                                      << QStringLiteral("connect") << login(QStringLiteral("pw"))
+                                      << QStringLiteral("账号已锁定");
+    QTest::newRow("empty password") << QStringList() << QStringLiteral("connect") << login(QString()) << QString();
+    QJsonObject noHost = login(QStringLiteral("pw"));
+    noHost.remove(QStringLiteral("host"));
+    QTest::newRow("no host") << QStringList() << QStringLiteral("connect") << noHost << QString();
+    QTest::newRow("reconnect refused") << QStringList{QStringLiteral("--refuse-reconnect")}
+                                       << QStringLiteral("reconnect") << login(QStringLiteral("pw")) << QString();
+}
+
+void TestSimulatorE2E::refusedLogin()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, method);
+    QFETCH(QJsonObject, params);
+    QFETCH(QString, message);
+
+    Simulator simulator(arguments);
+    JsonRpcWebSocketClient client;
+    QVERIFY(link(simulator, client));
+    Recorder reply, status;
+    client.sendRequest(method, method == QLatin1String("connect") ? 2 : 4, params, reply.callback());
+    QTRY_COMPARE(reply.values.size(), 1);
+    QVERIFY(reply.values.first().isObject());
+    const QString got = reply.values.first().toObject().value(QLatin1String("message")).toString();
+    QVERIFY(!got.isEmpty());
+    if (!message.isEmpty())
+        QCOMPARE(got, message);
+
+    client.sendRequest(QStringLiteral("status"), 0, status.callback());
+    QTRY_COMPARE(status.values.size(), 1);
+    QVERIFY(status.values.first().toObject().contains(QLatin1String("code")));
+}
+
+void TestSimulatorE2E::sessionEndsFromTheAgent_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<int>("pushId");
+    QTest::newRow("gateway ends the session") << QStringLiteral("--end-after") << 3;
+    QTest::newRow("session lost") << QStringLiteral("--lose-after") << 6;
+}
+
+void TestSimulatorE2E::sessionEndsFromTheAgent()
+{
+    QFETCH(QString, option);
+    QFETCH(int, pushId);
+
+    Simulator simulator({option, QStringLiteral("1")});
+    JsonRpcWebSocketClient client;
+    QVERIFY(link(simulator, client));
+    Recorder closed, lost, connect, status;
+    client.registerCallback(3, closed.callback());
+    client.registerCallback(6, lost.callback());
+    client.sendRequest(QStringLiteral("connect"), 2, login(QStringLiteral("pw")), connect.callback());
+    QTRY_COMPARE(connect.values.size(), 1);
+    QVERIFY(connect.values.first().isString());
+
+    Recorder &expected = pushId == 3 ? closed : lost;
+    QTRY_COMPARE_WITH_TIMEOUT(expected.values.size(), 1, 5000);
+    QVERIFY(expected.values.first().isString());
+    QCOMPARE(closed.values.size() + lost.values.size(), 1);
+    client.sendRequest(QStringLiteral("status"), 0, status.callback());
+    QTRY_COMPARE(status.values.size(), 1);
+    QVERIFY(status.values.first().toObject().contains(QLatin1String("code")));
+
+    // A lost session comes back with "reconnect" and the same login.
+    if (pushId == 6) {
+        Recorder again;
+        client.sendRequest(QStringLiteral("reconnect"), 4, login(QStringLiteral("pw")), again.callback());
+        QTRY_COMPARE(again.values.size(), 1);
+        QVERIFY(again.values.first().isString());
+    }
+}
+
+void TestSimulatorE2E::reportingMethods()
+{
+    Simulator simulator({});
+    JsonRpcWebSocketClient client;
+    QVERIFY(link(simulator, client));
+    QSignalSpy submitted(&client, &JsonRpcWebSocketClient::appReportSubmitted);
+    QSignalSpy reports(&client, &JsonRpcWebSocketClient::myAppReportsReceived);
+    QSignalSpy rules(&client, &JsonRpcWebSocketClient::appSplitRulesReceived);
+
+    client.getMyAppReports();
+    QVERIFY(reports.wait());
+    QCOMPARE(reports.first().first().value<QJsonArray>().size(), 0);
+
+    SoftwareInfo notes;
+    notes.name = QStringLiteral("记事本");
+    notes.executablePath = QStringLiteral("C:/Windows/notepad.exe");
+    client.submitAppReport({notes, SoftwareInfo()}, QStringLiteral("用户主动上报"), QStringLiteral("user_report"));
+    QVERIFY(submitted.wait());
+    QCOMPARE(submitted.first().at(0).toBool(), true);
+    QVERIFY(!submitted.first().at(1).toString().isEmpty());
+
+    client.getMyAppReports();
+    QVERIFY(reports.wait());
+    QCOMPARE(reports.last().first().value<QJsonArray>().size(), 1);
+
+    client.getEnabledAppSplitRules();
+    QVERIFY(rules.wait());
+    const QJsonArray list = rules.first().first().value<QJsonArray>();
+    QVERIFY(!list.isEmpty());
+    for (const QJsonValue &rule : list) {
+        for (const char *member : {"name", "process_name", "digital_signer"})
+            QVERIFY2(!rule.toObject().value(QLatin1String(member)).toString().isEmpty(), member);
+    }
+
+    // Unknown methods get the JSON-RPC error object.
+    Recorder unknown;
+    client.sendRequest(QStringLiteral("tunnel.reboot"), 42, unknown.callback());
+    QTRY_COMPARE(unknown.values.size(), 1);
+    QCOMPARE(unknown.values.first().toObject().value(QLatin1String("code")).toInt(), -32601);
+}
+
+void TestSimulatorE2E::linkScenarios()
+{
+    {
+        Simulator simulator({QStringLiteral("--delay"), QStringLiteral("300")});
+        JsonRpcWebSocketClient client;
+        QVERIFY(link(simulator, client));
+        Recorder reply;
+        QElapsedTimer clock;
+        clock.start();
+        client.sendRequest(QStringLiteral("status"), 0, reply.callback());
+        QTRY_COMPARE(reply.values.size(), 1);
+        QVERIFY2(clock.elapsed() >= 290, qPrintable(QString::number(clock.elapsed())));
+    }
+    {
+        Simulator simulator({QStringLiteral("--drop-after"), QStringLiteral("1")});
+        JsonRpcWebSocketClient client;
+        QSignalSpy error(&client, &JsonRpcWebSocketClient::error);
+        QVERIFY(link(simulator, client));
+        QVERIFY(error.wait(5000));
+        QVERIFY(!client.isConnected());
+    }
+}
+
+void TestSimulatorE2E::refusedHandshakes()
+{
+    Simulator simulator({});
+    QVERIFY(simulator.port != 0);
+
+    // A browser page always sends an Origin: the handshake is refused.
+    QWebSocket browser(QStringLiteral("http://evil.example"));
+    QSignalSpy browserConnected(&browser, &QWebSocket::connected);
+    QSignalSpy browserError(&browser, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error));
+    browser.open(simulator.url());
+    QVERIFY(browserError.wait(5000));
+    QCOMPARE(browserConnected.size(), 0);
+
+    // Any path but "/rpc" is closed with a policy violation and gets no answer.
+    QWebSocket stray;
+    QSignalSpy strayDisconnected(&stray, &QWebSocket::disconnected);
+    QSignalSpy strayText(&stray, &QWebSocket::textMessageReceived);
+    stray.open(simulator.url(QStringLiteral("/admin")));
+    QVERIFY(strayDisconnected.wait(5000));
+    QCOMPARE(stray.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+    QCOMPARE(strayText.size(), 0);
+
+    // The right path still works after both.
+    JsonRpcWebSocketClient client;
+    QVERIFY(link(simulator, client));
+}
+
+QTEST_GUILESS_MAIN(TestSimulatorE2E)
+#include "tst_simulator_e2e.moc"

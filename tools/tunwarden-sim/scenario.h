@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// How the simulated agent behaves, chosen on the command line.
+struct Scenario
+{
+    quint16 port = 6210;
+    QString refuseConnectMessage; // non-empty: every "connect" is refused with it
+    bool refuseReconnect = false;
+    int loseAfterSeconds = 0; // 0: sessions are never lost
+    int endAfterSeconds = 0;  // 0: the gateway never ends a session
+    int dropAfterSeconds = 0; // 0: client links are never dropped
+    int delayMs = 0;          // added before every reply
+};
+
+// Parses the arguments; on --help or a bad option prints to stdout/stderr and
+// returns false with exitCode set.
+bool parseScenario(const QStringList &arguments, Scenario &scenario, int &exitCode);
