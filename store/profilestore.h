@@ -6,9 +6,9 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringListModel>
 
 class QSaveFile;
-class QStringListModel;
 
 // The connection profiles: name to {"host", "username", "password", "group",
 // "secret"}, kept in configLocation + "/profile.json" (or the CBOR

@@ -3,7 +3,9 @@
 
 #include "agentconfig.h"
 #include "appglobals.h"
+#include "configmanager.h"
 #include "jsonrpcwebsocketclient.h"
+#include "profilemanager.h"
 #include "settingstab.h"
 #include "thememanager.h"
 #include "traycontroller.h"
@@ -42,8 +44,17 @@ Orvalin::Orvalin(QWidget *parent)
     move(placement.position);
     // [ctor-6] status card
     // [ctor-7] OTP focus and Return key
-    // [ctor-8] profile manager
-    // [ctor-10] profiles into the host selector, automatic connection
+    profileManager = new ProfileManager(this);
+    if (profileManager->loadProfile()) {
+        profileManager->updateModel();
+        ui->comboBoxHost->setModel(profileManager->model);
+        const QString lastProfile = configManager->config.value(QStringLiteral("lastProfile")).toString();
+        const int row = lastProfile.isEmpty()
+                            ? -1
+                            : ui->comboBoxHost->findText(lastProfile, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        ui->comboBoxHost->setCurrentIndex(row >= 0 ? row : 0);
+        connect(profileManager, &ProfileManager::keyRestored, this, &Orvalin::onProfileKeyRestored);
+    }
 }
 
 Orvalin::~Orvalin() = default;
@@ -89,7 +100,7 @@ void Orvalin::afterShowOneTime()
     settingsTab = new SettingsTab(ui.get(), this);
     settingsTab->setConfigureAgent([this] { configVPN(); });
     settingsTab->initialise();
-    // [after-3] profile manager dialog wiring
+    profileManager->initConnections();
     // [after-4] detail dialog
     // [after-5] status timer
     // [after-6] session up / session down
@@ -123,4 +134,15 @@ void Orvalin::onLinkFailed()
     emit vpnClosed();
     if (isHidden())
         show();
+}
+
+void Orvalin::on_buttonProfile_clicked()
+{
+    profileManager->exec();
+}
+
+void Orvalin::onProfileKeyRestored(const QString &profile)
+{
+    // The automatic connection at start hooks in here.
+    Q_UNUSED(profile);
 }

@@ -10,6 +10,7 @@ class Orvalin;
 }
 
 class JsonRpcWebSocketClient;
+class ProfileManager;
 class SettingsTab;
 class TrayController;
 
@@ -34,14 +35,17 @@ signals:
 
 private slots:
     void configVPN();
+    void on_buttonProfile_clicked();
     void onThemeChanged(int theme);
 
 private:
     void afterShowOneTime();
     void onLinkFailed();
+    void onProfileKeyRestored(const QString &profile);
 
     std::unique_ptr<Ui::Orvalin> ui;
     JsonRpcWebSocketClient *rpcClient = nullptr;
+    ProfileManager *profileManager = nullptr;
     QUrl agentUrl;
     bool initialised = false;
     TrayController *tray = nullptr;

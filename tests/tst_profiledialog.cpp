@@ -1,0 +1,615 @@
+#include "appglobals.h"
+#include "configmanager.h"
+#include "fakeagent.h"
+#include "orvalin.h"
+#include "profilemanager.h"
+#include "secretstore.h"
+#include "testenv.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QDirIterator>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStringListModel>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+const int waitMs = 10000;
+
+const QString notice = QStringLiteral(
+    "This software can save passwords in the Keychain of the operating system to avoid plaintext passwords, but you "
+    "should evaluate whether your usage scenarios allow saving passwords and avoid potential security risks.");
+
+// Profile names are credential keys; these are this file's own.
+const QStringList usedNames{QStringLiteral("office"), QStringLiteral("lab"), QStringLiteral("home"),
+                            QStringLiteral("A"),      QStringLiteral("a"),   QStringLiteral("b")};
+
+struct BoxSeen
+{
+    QString text;
+    QPointer<QWidget> parent;
+    bool dialogVisible = false;
+};
+
+// Closes every modal box that comes up while it lives and records what each
+// looked like.
+class BoxWatcher
+{
+public:
+    explicit BoxWatcher(QWidget *dialog)
+    {
+        QObject::connect(&timer, &QTimer::timeout, &timer, [this, dialog] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                boxes.append(BoxSeen{box->text(), box->parentWidget(), dialog->isVisible()});
+                box->done(QMessageBox::Ok);
+            }
+        });
+        timer.start(20);
+    }
+
+    QList<BoxSeen> boxes;
+
+private:
+    QTimer timer;
+};
+} // namespace
+
+// The dialog as the main window holds it: a child of the window, loaded,
+// wired, its model shared with a host selector.
+class Fixture
+{
+public:
+    explicit Fixture(const QByteArray &profileFile = QByteArray())
+    {
+        if (!profileFile.isNull())
+            env.writeConfigFile(QStringLiteral("profile.json"), profileFile);
+        dialog = new ProfileManager(&window);
+        loaded = dialog->loadProfile();
+        dialog->updateModel();
+        hostSelector = new QComboBox(&window);
+        hostSelector->setModel(dialog->model);
+        dialog->initConnections();
+        window.show();
+        dialog->show();
+    }
+
+    template<typename T> T *child(const char *name) const
+    {
+        return dialog->findChild<T *>(QLatin1String(name));
+    }
+    QLineEdit *edit(const char *name) const { return child<QLineEdit>(name); }
+    QPushButton *button(const char *name) const { return child<QPushButton>(name); }
+    QListView *list() const { return child<QListView>("listProfile"); }
+
+    void type(const char *name, const QString &text) const
+    {
+        QLineEdit *field = edit(name);
+        field->clear();
+        QTest::keyClicks(field, text);
+    }
+
+    void fill(const QString &name, const QString &host, const QString &user, const QString &password = QString(),
+              const QString &group = QString(), const QString &secret = QString()) const
+    {
+        type("lineEditName", name);
+        type("lineEditHost", host);
+        type("lineEditUsername", user);
+        type("lineEditPassword", password);
+        type("lineEditGroup", group);
+        type("lineEditSecretkey", secret);
+    }
+
+    void click(const char *name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
+
+    void clickRow(const QString &name) const
+    {
+        const int row = dialog->model->stringList().indexOf(name);
+        QVERIFY2(row >= 0, qPrintable(name));
+        const QRect rect = list()->visualRect(dialog->model->index(row));
+        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+
+    // Saves the form and returns the boxes it brought up (the keychain notice
+    // for the first profile). They are modal, so they come and go inside the click.
+    QList<BoxSeen> save() const
+    {
+        BoxWatcher watcher(dialog);
+        click("buttonSave");
+        return watcher.boxes;
+    }
+
+    // Reopens the dialog as the window's "+" button would.
+    void reopen() const { dialog->show(); }
+
+    QStringList fieldTexts() const
+    {
+        QStringList texts;
+        for (const char *name : {"lineEditName", "lineEditHost", "lineEditUsername", "lineEditPassword",
+                                 "lineEditGroup", "lineEditSecretkey"})
+            texts << edit(name)->text();
+        return texts;
+    }
+
+    QJsonObject file() const
+    {
+        return QJsonDocument::fromJson(env.readConfigFile(QStringLiteral("profile.json"))).object();
+    }
+
+    QStringList hostSelectorItems() const
+    {
+        QStringList items;
+        for (int i = 0; i < hostSelector->count(); ++i)
+            items << hostSelector->itemText(i);
+        return items;
+    }
+
+    TestEnv env;
+    QWidget window;
+    ProfileManager *dialog = nullptr;
+    QComboBox *hostSelector = nullptr;
+    bool loaded = false;
+};
+
+class TestProfileDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void formAtStart();
+    void firstSaveShowsNoticeOnce();
+    void requiredFields_data();
+    void requiredFields();
+    void valuesStoredTrimmed();
+    void namesListedInCodeUnitOrder();
+    void typingExistingNameReplaces();
+    void deleteOnlyProfile();
+    void deleteSelectsFirstRemaining();
+    void reselectingShownProfileKeepsEdits();
+    void missingGroupAndSecretShowEmpty();
+    void noPasswordInAnyFile();
+    void fileFailureBoxBelongsToWindow();
+    void deleteKeepsUnrestoredPassword();
+    void windowSelectsLastProfile_data();
+    void windowSelectsLastProfile();
+    void windowWithoutProfileFile();
+    void plusButtonOpensDialog();
+};
+
+void TestProfileDialog::init()
+{
+    for (const QString &name : usedNames)
+        secretStoreClear(name);
+}
+
+void TestProfileDialog::formAtStart()
+{
+    Fixture f;
+    QVERIFY(f.loaded);
+    QCOMPARE(f.dialog->objectName(), QStringLiteral("ProfileManager"));
+    QCOMPARE(f.dialog->windowTitle(), QStringLiteral("Profile Manager"));
+    QCOMPARE(f.dialog->size(), QSize(426, 370));
+    QCOMPARE(f.dialog->minimumSize(), QSize(426, 370));
+    QCOMPARE(f.dialog->maximumSize(), QSize(426, 370));
+    QCOMPARE(f.list()->model(), f.dialog->model);
+    QCOMPARE(f.list()->editTriggers(), QAbstractItemView::NoEditTriggers);
+
+    for (const char *name : {"lineEditName", "lineEditHost", "lineEditUsername"})
+        QCOMPARE(f.edit(name)->placeholderText(), QStringLiteral("required"));
+    QCOMPARE(f.edit("lineEditPassword")->echoMode(), QLineEdit::Password);
+    QVERIFY(f.edit("lineEditName")->isEnabled());
+    QVERIFY(!f.button("buttonNew")->isEnabled());
+    QVERIFY(!f.button("buttonDelete")->isEnabled());
+    QVERIFY(f.button("buttonSave")->isEnabled());
+    QVERIFY(!f.button("buttonNew")->autoDefault());
+    QVERIFY(!f.button("buttonDelete")->autoDefault());
+}
+
+void TestProfileDialog::firstSaveShowsNoticeOnce()
+{
+    Fixture f;
+    QSignalSpy stored(&f.dialog->keyChain, &KeyChainClass::keyStored);
+    f.fill(QStringLiteral("office"), QStringLiteral("vpn.example.com"), QStringLiteral("alice"),
+           QStringLiteral("Tr0ub4dor&3"), QStringLiteral("staff"), QStringLiteral("k3y"));
+    const QList<BoxSeen> boxes = f.save();
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first().text, notice);
+    QCOMPARE(boxes.first().parent.data(), f.dialog);
+    // The notice comes before the profile is stored.
+    QVERIFY(boxes.first().dialogVisible);
+
+    QVERIFY(!f.dialog->isVisible());
+    QCOMPARE(f.dialog->profiles.value(QStringLiteral("office")).toObject(),
+             (QJsonObject{{QStringLiteral("host"), QStringLiteral("vpn.example.com")},
+                          {QStringLiteral("username"), QStringLiteral("alice")},
+                          {QStringLiteral("password"), QStringLiteral("Tr0ub4dor&3")},
+                          {QStringLiteral("group"), QStringLiteral("staff")},
+                          {QStringLiteral("secret"), QStringLiteral("k3y")}}));
+    QVERIFY(stored.wait(waitMs));
+    QCOMPARE(secretStoreLookup(QStringLiteral("office")), QStringLiteral("Tr0ub4dor&3"));
+
+    // Reopened, it shows the saved profile selected, its name locked.
+    f.reopen();
+    QCOMPARE(f.list()->currentIndex().data().toString(), QStringLiteral("office"));
+    QVERIFY(!f.edit("lineEditName")->isEnabled());
+    QVERIFY(f.button("buttonNew")->isEnabled());
+    QVERIFY(f.button("buttonDelete")->isEnabled());
+    QCOMPARE(f.edit("lineEditHost")->text(), QStringLiteral("vpn.example.com"));
+
+    f.click("buttonNew");
+    f.fill(QStringLiteral("lab"), QStringLiteral("lab.example.com"), QStringLiteral("bob"), QStringLiteral("pw2"));
+    QCOMPARE(f.save().size(), 0);
+    QCOMPARE(f.dialog->profiles.keys(), (QStringList{QStringLiteral("lab"), QStringLiteral("office")}));
+}
+
+void TestProfileDialog::requiredFields_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("user");
+    QTest::newRow("no name") << QString() << QStringLiteral("h") << QStringLiteral("u");
+    QTest::newRow("no host") << QStringLiteral("office") << QString() << QStringLiteral("u");
+    QTest::newRow("no user") << QStringLiteral("office") << QStringLiteral("h") << QString();
+    QTest::newRow("blank name") << QStringLiteral("   ") << QStringLiteral("h") << QStringLiteral("u");
+    QTest::newRow("blank user") << QStringLiteral("office") << QStringLiteral("h") << QStringLiteral(" \t");
+}
+
+void TestProfileDialog::requiredFields()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, host);
+    QFETCH(QString, user);
+    Fixture f;
+    f.fill(name, host, user, QStringLiteral("pw"));
+    QCOMPARE(f.save().size(), 0);
+    QVERIFY(f.dialog->isVisible());
+    QVERIFY(f.dialog->profiles.isEmpty());
+    QCOMPARE(f.env.readConfigFile(QStringLiteral("profile.json")), QByteArray());
+    // Everything typed is still there to be completed.
+    QCOMPARE(f.edit("lineEditHost")->text(), host);
+}
+
+void TestProfileDialog::valuesStoredTrimmed()
+{
+    Fixture f;
+    QSignalSpy stored(&f.dialog->keyChain, &KeyChainClass::keyStored);
+    f.fill(QStringLiteral("  office "), QStringLiteral(" vpn.example.com "), QStringLiteral("alice  "),
+           QStringLiteral(" pw "), QStringLiteral(" g "), QStringLiteral(" s "));
+    QCOMPARE(f.save().size(), 1);
+
+    QCOMPARE(f.dialog->model->stringList(), QStringList{QStringLiteral("office")});
+    QCOMPARE(f.hostSelectorItems(), QStringList{QStringLiteral("office")});
+    QCOMPARE(f.fieldTexts(), (QStringList{QStringLiteral("office"), QStringLiteral("vpn.example.com"),
+                                          QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("g"),
+                                          QStringLiteral("s")}));
+    QCOMPARE(f.file().keys(), QStringList{QStringLiteral("office")});
+    QCOMPARE(f.file().value(QStringLiteral("office")).toObject().value(QStringLiteral("host")).toString(),
+             QStringLiteral("vpn.example.com"));
+    QVERIFY(stored.wait(waitMs));
+    QCOMPARE(stored.first().first().toString(), QStringLiteral("office"));
+    QCOMPARE(secretStoreLookup(QStringLiteral("office")), QStringLiteral("pw"));
+}
+
+void TestProfileDialog::namesListedInCodeUnitOrder()
+{
+    Fixture f;
+    for (const char *name : {"b", "A", "a"}) {
+        f.reopen();
+        f.click("buttonNew");
+        f.fill(QLatin1String(name), QStringLiteral("h"), QStringLiteral("u"));
+        f.save();
+    }
+    const QStringList expected{QStringLiteral("A"), QStringLiteral("a"), QStringLiteral("b")};
+    QCOMPARE(f.dialog->model->stringList(), expected);
+    QCOMPARE(f.hostSelectorItems(), expected);
+    QCOMPARE(f.file().keys(), expected);
+}
+
+void TestProfileDialog::typingExistingNameReplaces()
+{
+    Fixture f;
+    f.fill(QStringLiteral("office"), QStringLiteral("old.example.com"), QStringLiteral("alice"));
+    f.save();
+    f.reopen();
+    f.click("buttonNew");
+    QCOMPARE(f.fieldTexts(), QStringList(6));
+    f.fill(QStringLiteral("office"), QStringLiteral("new.example.com"), QStringLiteral("alice2"));
+    QCOMPARE(f.save().size(), 0);
+    QCOMPARE(f.dialog->profiles.keys(), QStringList{QStringLiteral("office")});
+    QCOMPARE(f.file().value(QStringLiteral("office")).toObject().value(QStringLiteral("host")).toString(),
+             QStringLiteral("new.example.com"));
+    QCOMPARE(f.file().value(QStringLiteral("office")).toObject().value(QStringLiteral("username")).toString(),
+             QStringLiteral("alice2"));
+}
+
+void TestProfileDialog::deleteOnlyProfile()
+{
+    Fixture f;
+    QSignalSpy stored(&f.dialog->keyChain, &KeyChainClass::keyStored);
+    QSignalSpy deleted(&f.dialog->keyChain, &KeyChainClass::keyDeleted);
+    f.fill(QStringLiteral("office"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("pw"),
+           QStringLiteral("g"), QStringLiteral("s"));
+    f.save();
+    QVERIFY(stored.wait(waitMs));
+    QCOMPARE(f.hostSelector->count(), 1);
+
+    f.reopen();
+    f.click("buttonDelete");
+    QVERIFY(f.dialog->isVisible());
+    QCOMPARE(f.dialog->model->rowCount(), 0);
+    QCOMPARE(f.hostSelector->count(), 0);
+    QCOMPARE(f.fieldTexts(), QStringList(6));
+    QVERIFY(f.edit("lineEditName")->isEnabled());
+    QVERIFY(!f.button("buttonNew")->isEnabled());
+    QVERIFY(!f.button("buttonDelete")->isEnabled());
+    QCOMPARE(f.file(), QJsonObject());
+
+    QVERIFY(deleted.wait(waitMs));
+    QCOMPARE(deleted.first().first().toString(), QStringLiteral("office"));
+    QCOMPARE(secretStoreLookup(QStringLiteral("office")), QString());
+    // The emptied form has no name to file a password under.
+    QCOMPARE(stored.size(), 1);
+}
+
+void TestProfileDialog::deleteSelectsFirstRemaining()
+{
+    Fixture f;
+    for (const char *name : {"home", "lab", "office"}) {
+        f.reopen();
+        f.click("buttonNew");
+        f.fill(QLatin1String(name), QLatin1String(name) + QStringLiteral(".example.com"), QStringLiteral("u"),
+               QLatin1String(name) + QStringLiteral("-pw"));
+        f.save();
+    }
+    f.reopen();
+    f.clickRow(QStringLiteral("lab"));
+    QCOMPARE(f.edit("lineEditHost")->text(), QStringLiteral("lab.example.com"));
+
+    QSignalSpy deleted(&f.dialog->keyChain, &KeyChainClass::keyDeleted);
+    f.click("buttonDelete");
+    QVERIFY(f.dialog->isVisible());
+    QCOMPARE(f.hostSelectorItems(), (QStringList{QStringLiteral("home"), QStringLiteral("office")}));
+    QCOMPARE(f.list()->currentIndex().row(), 0);
+    QCOMPARE(f.edit("lineEditName")->text(), QStringLiteral("home"));
+    QCOMPARE(f.edit("lineEditHost")->text(), QStringLiteral("home.example.com"));
+    QCOMPARE(f.edit("lineEditPassword")->text(), QStringLiteral("home-pw"));
+    QVERIFY(!f.edit("lineEditName")->isEnabled());
+    QVERIFY(f.button("buttonDelete")->isEnabled());
+
+    QVERIFY(deleted.wait(waitMs));
+    QCOMPARE(secretStoreLookup(QStringLiteral("lab")), QString());
+    QCOMPARE(secretStoreLookup(QStringLiteral("home")), QStringLiteral("home-pw"));
+    QCOMPARE(secretStoreLookup(QStringLiteral("office")), QStringLiteral("office-pw"));
+    QCOMPARE(f.file().keys(), (QStringList{QStringLiteral("home"), QStringLiteral("office")}));
+}
+
+void TestProfileDialog::reselectingShownProfileKeepsEdits()
+{
+    const QJsonObject office{{QStringLiteral("host"), QStringLiteral("office.example.com")},
+                             {QStringLiteral("username"), QStringLiteral("alice")}};
+    const QJsonObject lab{{QStringLiteral("host"), QStringLiteral("lab.example.com")},
+                          {QStringLiteral("username"), QStringLiteral("bob")}};
+    Fixture f(QJsonDocument(QJsonObject{{QStringLiteral("office"), office}, {QStringLiteral("lab"), lab}}).toJson());
+
+    // After New, typing an existing name and then picking it in the list keeps
+    // what was typed.
+    f.click("buttonNew");
+    f.type("lineEditName", QStringLiteral("office"));
+    f.type("lineEditHost", QStringLiteral("typed.example.com"));
+    f.clickRow(QStringLiteral("office"));
+    QCOMPARE(f.list()->currentIndex().data().toString(), QStringLiteral("office"));
+    QCOMPARE(f.edit("lineEditHost")->text(), QStringLiteral("typed.example.com"));
+    QVERIFY(!f.edit("lineEditName")->isEnabled());
+    QVERIFY(f.button("buttonDelete")->isEnabled());
+
+    // Another profile replaces the fields; coming back shows the stored values.
+    f.clickRow(QStringLiteral("lab"));
+    QCOMPARE(f.edit("lineEditHost")->text(), QStringLiteral("lab.example.com"));
+    f.clickRow(QStringLiteral("office"));
+    QCOMPARE(f.edit("lineEditHost")->text(), QStringLiteral("office.example.com"));
+}
+
+void TestProfileDialog::missingGroupAndSecretShowEmpty()
+{
+    const QJsonObject full{{QStringLiteral("host"), QStringLiteral("h1")},
+                           {QStringLiteral("username"), QStringLiteral("u1")},
+                           {QStringLiteral("group"), QStringLiteral("staff")},
+                           {QStringLiteral("secret"), QStringLiteral("k3y")}};
+    const QJsonObject bare{{QStringLiteral("host"), QStringLiteral("h2")},
+                           {QStringLiteral("username"), QStringLiteral("u2")}};
+    Fixture f(QJsonDocument(QJsonObject{{QStringLiteral("home"), full}, {QStringLiteral("lab"), bare}}).toJson());
+    f.clickRow(QStringLiteral("home"));
+    QCOMPARE(f.edit("lineEditGroup")->text(), QStringLiteral("staff"));
+    f.clickRow(QStringLiteral("lab"));
+    QCOMPARE(f.fieldTexts(), (QStringList{QStringLiteral("lab"), QStringLiteral("h2"), QStringLiteral("u2"), QString(),
+                                          QString(), QString()}));
+    QCOMPARE(f.dialog->profiles.value(QStringLiteral("lab")).toObject(), bare);
+}
+
+void TestProfileDialog::noPasswordInAnyFile()
+{
+    const QStringList passwords{QStringLiteral("first-Secret-1"), QStringLiteral("second-Secret-2"),
+                                QStringLiteral("third-Secret-3")};
+    Fixture f;
+    QSignalSpy stored(&f.dialog->keyChain, &KeyChainClass::keyStored);
+    const QStringList names{QStringLiteral("home"), QStringLiteral("lab"), QStringLiteral("office")};
+    for (int i = 0; i < names.size(); ++i) {
+        f.reopen();
+        f.click("buttonNew");
+        f.fill(names.at(i), QStringLiteral("h"), QStringLiteral("u"), passwords.at(i));
+        f.save();
+    }
+    f.reopen();
+    f.clickRow(QStringLiteral("lab"));
+    f.click("buttonDelete");
+    QTRY_COMPARE_WITH_TIMEOUT(stored.size(), 4, waitMs);
+
+    int files = 0;
+    QDirIterator it(f.env.configDir(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        ++files;
+        for (const QString &password : passwords)
+            QVERIFY2(!bytes.contains(password.toUtf8()), qPrintable(file.fileName() + QStringLiteral(": ") + password));
+    }
+    QVERIFY(files >= 1);
+    QCOMPARE(f.file().keys(), (QStringList{QStringLiteral("home"), QStringLiteral("office")}));
+}
+
+void TestProfileDialog::fileFailureBoxBelongsToWindow()
+{
+    Fixture f;
+    QVERIFY(f.loaded);
+    QVERIFY(QDir(f.env.configDir()).remove(QStringLiteral("profile.json")));
+    QVERIFY(QDir().mkpath(f.env.configFile(QStringLiteral("profile.json"))));
+
+    f.fill(QStringLiteral("office"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("pw"));
+    const QList<BoxSeen> boxes = f.save();
+    QCOMPARE(boxes.size(), 2);
+    QCOMPARE(boxes.at(0).text, notice);
+    // The failure box belongs to the window and comes after the dialog closed.
+    const BoxSeen &failure = boxes.at(1);
+    QCOMPARE(failure.text, QStringLiteral("Couldn't open profile file"));
+    QCOMPARE(failure.parent.data(), &f.window);
+    QVERIFY(!failure.dialogVisible);
+    // The change stays in memory; nothing reached the credential store.
+    QVERIFY(f.dialog->profiles.contains(QStringLiteral("office")));
+    QCOMPARE(secretStoreLookup(QStringLiteral("office")), QString());
+    QVERIFY(f.env.errors.isEmpty());
+}
+
+void TestProfileDialog::deleteKeepsUnrestoredPassword()
+{
+    // "lab" has no password in memory (its read found nothing); an entry that
+    // appears later must not be overwritten with the empty field when another
+    // profile is deleted and "lab" is shown.
+    const QJsonObject plain{{QStringLiteral("host"), QStringLiteral("h")}, {QStringLiteral("username"), QStringLiteral("u")}};
+    Fixture f(QJsonDocument(QJsonObject{{QStringLiteral("home"), plain}, {QStringLiteral("lab"), plain}}).toJson());
+    QSignalSpy readErrors(&f.dialog->keyChain, &KeyChainClass::error);
+    QTRY_COMPARE_WITH_TIMEOUT(readErrors.size(), 2, waitMs);
+    QVERIFY(secretStoreSet(QStringLiteral("lab"), QStringLiteral("lab-pw")));
+
+    QSignalSpy deleted(&f.dialog->keyChain, &KeyChainClass::keyDeleted);
+    f.clickRow(QStringLiteral("home"));
+    f.click("buttonDelete");
+    QCOMPARE(f.edit("lineEditName")->text(), QStringLiteral("lab"));
+    QCOMPARE(f.edit("lineEditPassword")->text(), QString());
+    QVERIFY(deleted.wait(waitMs));
+    QCOMPARE(secretStoreLookup(QStringLiteral("lab")), QStringLiteral("lab-pw"));
+}
+
+void TestProfileDialog::windowSelectsLastProfile_data()
+{
+    QTest::addColumn<QString>("lastProfile");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("last used") << QStringLiteral("b") << QStringLiteral("b");
+    QTest::newRow("never connected") << QString() << QStringLiteral("A");
+    QTest::newRow("deleted since") << QStringLiteral("gone") << QStringLiteral("A");
+    QTest::newRow("case differs") << QStringLiteral("B") << QStringLiteral("A");
+}
+
+void TestProfileDialog::windowSelectsLastProfile()
+{
+    QFETCH(QString, lastProfile);
+    QFETCH(QString, shown);
+    TestEnv env;
+    const QJsonObject plain{{QStringLiteral("host"), QStringLiteral("h")}, {QStringLiteral("username"), QStringLiteral("u")}};
+    env.writeConfigFile(QStringLiteral("profile.json"),
+                        QJsonDocument(QJsonObject{{QStringLiteral("b"), plain},
+                                                  {QStringLiteral("A"), plain},
+                                                  {QStringLiteral("a"), plain}})
+                            .toJson());
+    configManager->config.insert(QStringLiteral("lastProfile"), lastProfile);
+
+    Orvalin window;
+    auto *hostSelector = window.findChild<QComboBox *>(QStringLiteral("comboBoxHost"));
+    auto *profileManager = window.findChild<ProfileManager *>();
+    QVERIFY(hostSelector && profileManager);
+    QCOMPARE(profileManager->parentWidget(), &window);
+    QCOMPARE(hostSelector->model(), profileManager->model);
+    QCOMPARE(hostSelector->count(), 3);
+    QCOMPARE(hostSelector->itemText(0), QStringLiteral("A"));
+    QCOMPARE(hostSelector->itemText(1), QStringLiteral("a"));
+    QCOMPARE(hostSelector->itemText(2), QStringLiteral("b"));
+    QCOMPARE(hostSelector->currentText(), shown);
+}
+
+void TestProfileDialog::windowWithoutProfileFile()
+{
+    TestEnv env;
+    QVERIFY(QDir().mkpath(env.configFile(QStringLiteral("profile.json"))));
+    QWidget *boxParent = nullptr;
+    QString boxText;
+    // The box comes up while the window is being built.
+    auto *timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, timer, [&, timer] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            boxText = box->text();
+            boxParent = box->parentWidget();
+            box->done(QMessageBox::Ok);
+            timer->deleteLater();
+        }
+    });
+    timer->start(20);
+
+    Orvalin window;
+    QCOMPARE(boxText, QStringLiteral("Couldn't open profile file"));
+    QCOMPARE(boxParent, &window);
+    auto *hostSelector = window.findChild<QComboBox *>(QStringLiteral("comboBoxHost"));
+    QVERIFY(hostSelector->model() != window.findChild<ProfileManager *>()->model);
+    QCOMPARE(hostSelector->count(), 0);
+}
+
+void TestProfileDialog::plusButtonOpensDialog()
+{
+    TestEnv env;
+    FakeAgent agent;
+    agent.answer(QStringLiteral("config"), QStringLiteral("ready"));
+    Orvalin window;
+    window.setAgentUrl(agent.url());
+    window.show();
+    QTRY_COMPARE(agent.requestsFor(QStringLiteral("config")).size(), 1);
+
+    auto *hostSelector = window.findChild<QComboBox *>(QStringLiteral("comboBoxHost"));
+    QCOMPARE(hostSelector->count(), 0);
+    auto *dialog = window.findChild<ProfileManager *>();
+    QSignalSpy stored(&dialog->keyChain, &KeyChainClass::keyStored);
+
+    // Inside the dialog's own modal loop: fill in a profile and save it, which
+    // brings up the keychain notice and then closes the dialog.
+    bool wasModal = false;
+    BoxWatcher watcher(dialog);
+    QTimer::singleShot(0, dialog, [&] {
+        wasModal = QApplication::activeModalWidget() == dialog;
+        auto type = [&](const char *name, const QString &text) {
+            QTest::keyClicks(dialog->findChild<QLineEdit *>(QLatin1String(name)), text);
+        };
+        type("lineEditName", QStringLiteral("office"));
+        type("lineEditHost", QStringLiteral("vpn.example.com"));
+        type("lineEditUsername", QStringLiteral("alice"));
+        type("lineEditPassword", QStringLiteral("pw-from-window"));
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("buttonSave")), Qt::LeftButton);
+    });
+    QTest::mouseClick(window.findChild<QToolButton *>(QStringLiteral("buttonProfile")), Qt::LeftButton);
+
+    QVERIFY(wasModal);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(watcher.boxes.size(), 1);
+    QCOMPARE(hostSelector->count(), 1);
+    QCOMPARE(hostSelector->currentText(), QStringLiteral("office"));
+    QVERIFY(stored.wait(waitMs));
+    QCOMPARE(secretStoreLookup(QStringLiteral("office")), QStringLiteral("pw-from-window"));
+}
+
+QTEST_MAIN(TestProfileDialog)
+#include "tst_profiledialog.moc"

@@ -1,0 +1,161 @@
+#include "profilemanager.h"
+#include "ui_profilemanager.h"
+
+#include "messageboxes.h"
+
+#include <QItemSelectionModel>
+#include <QStringListModel>
+
+namespace {
+QString trimmedText(const QLineEdit *edit)
+{
+    return edit->text().trimmed();
+}
+} // namespace
+
+ProfileManager::ProfileManager(QWidget *parent)
+    : QDialog(parent)
+    , profiles(store.profiles)
+    , model(store.model)
+    , keyChain(store.keyChain)
+    , ui(std::make_unique<Ui::ProfileManager>())
+{
+    ui->setupUi(this);
+    ui->listProfile->setModel(model);
+    setFixedSize(426, 370);
+
+    connect(&store, &ProfileStore::keyRestored, this, &ProfileManager::keyRestored);
+    // A failed profile file is the main window's business: the box belongs to it.
+    connect(&store, &ProfileStore::fileFailed, this,
+            [this](const QString &text) { MessageBoxes::showError(parentWidget(), text); });
+}
+
+ProfileManager::~ProfileManager() = default;
+
+bool ProfileManager::loadProfile(bool cbor)
+{
+    return store.loadProfile(cbor);
+}
+
+void ProfileManager::updateModel()
+{
+    store.updateModel();
+}
+
+void ProfileManager::saveProfile(bool cbor)
+{
+    const QString name = trimmedText(ui->lineEditName);
+    // Only a password that is known is written: a profile whose password was
+    // never restored shows an empty field, and writing that would wipe the
+    // stored one.
+    const bool known = profiles.value(name).toObject().contains(QLatin1String("password"));
+    store.saveProfile(known ? name : QString(), trimmedText(ui->lineEditPassword), cbor);
+}
+
+void ProfileManager::initConnections()
+{
+    ui->listProfile->setCurrentIndex(QModelIndex());
+    connect(ui->listProfile->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &ProfileManager::onCurrentRowChanged);
+    connect(ui->buttonSave, &QPushButton::clicked, this, &ProfileManager::onSaveClicked);
+    connect(ui->buttonNew, &QPushButton::clicked, this, &ProfileManager::onNewClicked);
+    connect(ui->buttonDelete, &QPushButton::clicked, this, &ProfileManager::onDeleteClicked);
+}
+
+void ProfileManager::setNameEditable(bool editable)
+{
+    ui->lineEditName->setEnabled(editable);
+    ui->lineEditName->setClearButtonEnabled(editable);
+}
+
+void ProfileManager::selectName(const QString &name)
+{
+    const int row = model->stringList().indexOf(name);
+    ui->listProfile->setCurrentIndex(row < 0 ? QModelIndex() : model->index(row));
+}
+
+void ProfileManager::onCurrentRowChanged(const QModelIndex &current)
+{
+    const QString name = current.data(Qt::DisplayRole).toString();
+    if (name.isEmpty())
+        return;
+
+    ui->buttonNew->setEnabled(true);
+    ui->buttonDelete->setEnabled(true);
+    setNameEditable(false);
+
+    // Re-selecting the profile already shown keeps any unsaved edits.
+    if (ui->lineEditName->text() == name)
+        return;
+
+    const QJsonObject profile = profiles.value(name).toObject();
+    ui->lineEditName->setText(name);
+    ui->lineEditHost->setText(profile.value(QLatin1String("host")).toString());
+    ui->lineEditUsername->setText(profile.value(QLatin1String("username")).toString());
+    ui->lineEditPassword->setText(profile.value(QLatin1String("password")).toString());
+    ui->lineEditGroup->setText(profile.value(QLatin1String("group")).toString());
+    ui->lineEditSecretkey->setText(profile.value(QLatin1String("secret")).toString());
+}
+
+void ProfileManager::onNewClicked()
+{
+    ui->listProfile->selectionModel()->clear();
+    ui->listProfile->setCurrentIndex(QModelIndex());
+
+    ui->buttonNew->setEnabled(false);
+    ui->buttonDelete->setEnabled(false);
+    setNameEditable(true);
+
+    ui->lineEditName->clear();
+    ui->lineEditHost->clear();
+    ui->lineEditUsername->clear();
+    ui->lineEditPassword->clear();
+    ui->lineEditGroup->clear();
+    ui->lineEditSecretkey->clear();
+}
+
+void ProfileManager::onSaveClicked()
+{
+    const QString name = trimmedText(ui->lineEditName);
+    const QString host = trimmedText(ui->lineEditHost);
+    const QString username = trimmedText(ui->lineEditUsername);
+    // The "required" placeholders already mark what is missing.
+    if (name.isEmpty() || host.isEmpty() || username.isEmpty())
+        return;
+    const QString password = trimmedText(ui->lineEditPassword);
+
+    if (profiles.isEmpty()) {
+        MessageBoxes::showTips(
+            this, tr("This software can save passwords in the Keychain of the operating system to avoid plaintext "
+                     "passwords, but you should evaluate whether your usage scenarios allow saving passwords and "
+                     "avoid potential security risks."));
+    }
+
+    profiles.insert(name, QJsonObject{
+                              {QStringLiteral("host"), host},
+                              {QStringLiteral("username"), username},
+                              {QStringLiteral("password"), password},
+                              {QStringLiteral("group"), trimmedText(ui->lineEditGroup)},
+                              {QStringLiteral("secret"), trimmedText(ui->lineEditSecretkey)},
+                          });
+    updateModel();
+    selectName(name);
+
+    close();
+    saveProfile();
+}
+
+void ProfileManager::onDeleteClicked()
+{
+    const QString name = ui->lineEditName->text();
+    profiles.remove(name);
+    updateModel();
+
+    if (!profiles.isEmpty())
+        ui->listProfile->setCurrentIndex(model->index(0));
+    else
+        onNewClicked();
+
+    saveProfile();
+    keyChain.deleteKey(name);
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "profilestore.h"
+
+#include <QDialog>
+
+#include <memory>
+
+namespace Ui {
+class ProfileManager;
+}
+
+class QModelIndex;
+
+// The profile editor. It owns the profile store: its list shows the store's
+// name model (which the main window's host selector shares), and Save and
+// Delete change the store and write it at once.
+class ProfileManager : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit ProfileManager(QWidget *parent = nullptr);
+    ~ProfileManager() override;
+
+    // Connects the list and the buttons; the main window calls it once after
+    // it has been shown.
+    void initConnections();
+
+    bool loadProfile(bool cbor = false);
+    void updateModel();
+    // Stores the password of the profile shown in the editor, then writes
+    // every profile without its password.
+    void saveProfile(bool cbor = false);
+
+private:
+    ProfileStore store;
+
+public:
+    QJsonObject &profiles;
+    QStringListModel *const model;
+    KeyChainClass &keyChain;
+
+signals:
+    void keyRestored(const QString &profile);
+
+private:
+    void onCurrentRowChanged(const QModelIndex &current);
+    void onNewClicked();
+    void onSaveClicked();
+    void onDeleteClicked();
+    void setNameEditable(bool editable);
+    void selectName(const QString &name);
+
+    std::unique_ptr<Ui::ProfileManager> ui;
+};
