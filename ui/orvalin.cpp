@@ -4,8 +4,11 @@
 #include "agentconfig.h"
 #include "appglobals.h"
 #include "configmanager.h"
+#include "connectionstatuscard.h"
+#include "detaildialog.h"
 #include "jsonrpcwebsocketclient.h"
 #include "profilemanager.h"
+#include "sessioncontroller.h"
 #include "settingstab.h"
 #include "thememanager.h"
 #include "traycontroller.h"
@@ -18,6 +21,7 @@
 #include <QShowEvent>
 #include <QSysInfo>
 #include <QTimer>
+#include <QVBoxLayout>
 
 Orvalin::Orvalin(QWidget *parent)
     : QWidget(parent)
@@ -42,9 +46,18 @@ Orvalin::Orvalin(QWidget *parent)
         resize(WindowPlacement::formSize);
     }
     move(placement.position);
-    // [ctor-6] status card
-    // [ctor-7] OTP focus and Return key
+    statusCard = new ConnectionStatusCard(this);
+    if (auto *mainLayout = qobject_cast<QVBoxLayout *>(layout()))
+        mainLayout->insertWidget(0, statusCard);
+    connect(statusCard, &ConnectionStatusCard::disconnectClicked, this, &Orvalin::disconnectVPN);
+    connect(statusCard, &ConnectionStatusCard::retryClicked, this, [this] { connectVPN(false); });
+    connect(statusCard, &ConnectionStatusCard::detailsClicked, this, &Orvalin::on_buttonDetails_clicked);
+    session = new SessionController(this, ui.get(), statusCard);
+    session->setTray(tray);
+    tray->setSessionQuery([this] { return session->isSessionConnected(); });
+    session->wireOneTimePasswordField();
     profileManager = new ProfileManager(this);
+    session->setProfileManager(profileManager);
     if (profileManager->loadProfile()) {
         profileManager->updateModel();
         ui->comboBoxHost->setModel(profileManager->model);
@@ -101,9 +114,10 @@ void Orvalin::afterShowOneTime()
     settingsTab->setConfigureAgent([this] { configVPN(); });
     settingsTab->initialise();
     profileManager->initConnections();
-    // [after-4] detail dialog
-    // [after-5] status timer
-    // [after-6] session up / session down
+    detailDialog = new DetailDialog(this);
+    session->setDetailDialog(detailDialog);
+    session->wireStatusTimer();
+    session->wireSessionSignals();
     // The session is not left running behind a program that has gone; nothing
     // waits for the agent's answer.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
@@ -113,7 +127,9 @@ void Orvalin::afterShowOneTime()
     rpcClient = new JsonRpcWebSocketClient(this);
     connect(rpcClient, &JsonRpcWebSocketClient::error, this, &Orvalin::onLinkFailed);
     connect(rpcClient, &JsonRpcWebSocketClient::connected, this, &Orvalin::configVPN);
-    // [after-9] push handlers for ids 3 and 6
+    session->setClient(rpcClient);
+    detailDialog->setClient(rpcClient);
+    session->registerPushHandlers();
     rpcClient->connectToServer(agentUrl);
 }
 
@@ -143,6 +159,31 @@ void Orvalin::on_buttonProfile_clicked()
 
 void Orvalin::onProfileKeyRestored(const QString &profile)
 {
-    // The automatic connection at start hooks in here.
-    Q_UNUSED(profile);
+    session->scheduleAutomaticConnection(profile);
+}
+
+void Orvalin::connectVPN(bool reconnect)
+{
+    session->connectVPN(reconnect);
+}
+
+void Orvalin::disconnectVPN()
+{
+    session->disconnectVPN();
+}
+
+void Orvalin::getVPNStatus()
+{
+    session->getVPNStatus();
+}
+
+void Orvalin::on_buttonConnect_clicked()
+{
+    session->toggleConnection();
+}
+
+void Orvalin::on_buttonDetails_clicked()
+{
+    if (detailDialog)
+        detailDialog->exec();
 }

@@ -9,8 +9,11 @@ namespace Ui {
 class Orvalin;
 }
 
+class ConnectionStatusCard;
+class DetailDialog;
 class JsonRpcWebSocketClient;
 class ProfileManager;
+class SessionController;
 class SettingsTab;
 class TrayController;
 
@@ -35,6 +38,11 @@ signals:
 
 private slots:
     void configVPN();
+    void connectVPN(bool reconnect = false);
+    void disconnectVPN();
+    void getVPNStatus();
+    void on_buttonConnect_clicked();
+    void on_buttonDetails_clicked();
     void on_buttonProfile_clicked();
     void onThemeChanged(int theme);
 
@@ -50,6 +58,9 @@ private:
     bool initialised = false;
     TrayController *tray = nullptr;
     SettingsTab *settingsTab = nullptr;
+    ConnectionStatusCard *statusCard = nullptr;
+    DetailDialog *detailDialog = nullptr;
+    SessionController *session = nullptr;
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -1,0 +1,333 @@
+#include "sessioncontroller.h"
+#include "ui_orvalin.h"
+
+#include "appglobals.h"
+#include "configmanager.h"
+#include "connectionstatuscard.h"
+#include "detaildialog.h"
+#include "jsonrpcwebsocketclient.h"
+#include "messageboxes.h"
+#include "orvalin.h"
+#include "profilemanager.h"
+#include "sessionformat.h"
+#include "traycontroller.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QLineEdit>
+
+namespace {
+
+constexpr int statusId = 0;
+constexpr int connectId = 2;
+constexpr int disconnectId = 3;
+constexpr int reconnectId = 4;
+constexpr int sessionLostId = 6;
+
+constexpr int statusPollMs = 60000;
+constexpr int reconnectDelayMs = 1500;
+constexpr int retryAfterRefusedReconnectMs = 3000;
+constexpr int automaticConnectionDelayMs = 500;
+
+} // namespace
+
+SessionController::SessionController(Orvalin *window, Ui::Orvalin *form, ConnectionStatusCard *card)
+    : QObject(window)
+    , window(window)
+    , ui(form)
+    , statusCard(card)
+{
+    statusTimer.setObjectName(QStringLiteral("statusTimer"));
+}
+
+void SessionController::setProfileManager(ProfileManager *profiles)
+{
+    profileManager = profiles;
+}
+
+void SessionController::setTray(TrayController *trayController)
+{
+    tray = trayController;
+}
+
+void SessionController::setDetailDialog(DetailDialog *dialog)
+{
+    detailDialog = dialog;
+}
+
+void SessionController::setClient(JsonRpcWebSocketClient *client)
+{
+    rpcClient = client;
+}
+
+bool SessionController::isSessionConnected() const
+{
+    return sessionConnected;
+}
+
+bool SessionController::isDisconnectRequested() const
+{
+    return disconnectRequested;
+}
+
+QJsonObject SessionController::sessionParameters() const
+{
+    return currentProfile;
+}
+
+bool SessionController::isStatusPolling() const
+{
+    return statusTimer.isActive();
+}
+
+int SessionController::statusPollInterval() const
+{
+    return statusTimer.interval();
+}
+
+bool SessionController::linkUp() const
+{
+    return rpcClient && rpcClient->isConnected();
+}
+
+QJsonObject SessionController::connectParameters(const QJsonObject &profile, const QString &oneTimePassword)
+{
+    QJsonObject parameters = profile;
+    if (!oneTimePassword.isEmpty()) {
+        const QString password = profile.value(QLatin1String("password")).toString() + oneTimePassword;
+        parameters.insert(QStringLiteral("password"), password);
+    }
+    return parameters;
+}
+
+void SessionController::connectVPN(bool reconnect)
+{
+    if (!linkUp())
+        return;
+
+    QString method;
+    int id;
+    if (reconnect) {
+        method = QStringLiteral("reconnect");
+        id = reconnectId;
+    } else {
+        const QString name = ui->comboBoxHost->currentText();
+        if (name.isEmpty())
+            return;
+        const QJsonObject stored = profileManager ? profileManager->profiles.value(name).toObject() : QJsonObject();
+        currentProfile = connectParameters(stored, ui->lineEditOTP->text());
+        method = QStringLiteral("connect");
+        id = connectId;
+    }
+
+    ui->progressBar->start();
+    if (tray)
+        tray->trayConnecting();
+    statusCard->setStatus(ConnectionStatusCard::Connecting);
+    statusCard->setServerText(currentProfile.value(QLatin1String("host")).toString());
+
+    // The client keeps the first callback per id, so each variant stays tied
+    // to its own id for the life of the process.
+    rpcClient->sendRequest(method, id, currentProfile,
+                           [this, reconnect](const QJsonValue &reply) { onConnectReply(reply, reconnect); });
+}
+
+void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
+{
+    ui->progressBar->stop();
+
+    if (!reply.isObject()) {
+        ui->statusBar->setText(reply.toString());
+        emit window->vpnConnected();
+        return;
+    }
+
+    if (reconnect) {
+        // The agent could not resume the lost session: start over with the
+        // profile that is selected now.
+        QTimer::singleShot(retryAfterRefusedReconnectMs, window, [this] { connectVPN(false); });
+        return;
+    }
+
+    if (window->isHidden())
+        window->show();
+    // Nothing is in progress any more, so the tray leaves its connecting image.
+    if (tray)
+        tray->trayFailed();
+    const QString message = reply.toObject().value(QLatin1String("message")).toString();
+    MessageBoxes::showError(window, message);
+    statusCard->setStatus(ConnectionStatusCard::Error);
+    statusCard->setErrorText(message);
+}
+
+void SessionController::getVPNStatus()
+{
+    if (!linkUp())
+        return;
+    rpcClient->sendRequest(QStringLiteral("status"), statusId, QJsonObject(),
+                           [this](const QJsonValue &reply) { onStatus(reply); });
+}
+
+void SessionController::onStatus(const QJsonValue &reply)
+{
+    const QJsonObject status = reply.toObject();
+    // "code" means there is no session to report on.
+    if (status.contains(QLatin1String("code")))
+        return;
+
+    const SessionFormat::StatusFields fields = SessionFormat::readStatus(status);
+    ui->labelChannelType->setText(fields.channelType);
+    ui->labelTlsCipherSuite->setText(fields.tlsCipherSuite);
+    ui->labelDtlsCipherSuite->setText(fields.dtlsCipherSuite);
+    ui->labelDTLSPort->setText(fields.dtlsPort);
+    ui->labelServerAddress->setText(fields.serverAddress);
+    ui->labelLocalAddress->setText(fields.localAddress);
+    ui->labelVPNAddress->setText(fields.vpnAddress);
+    ui->labelMTU->setText(fields.mtu);
+    ui->labelDNS->setText(fields.dns);
+    statusCard->setVpnAddress(fields.vpnAddress);
+
+    // The routes are fixed for a session: take them from its first status.
+    if (!ui->buttonDetails->isEnabled()) {
+        ui->buttonDetails->setEnabled(true);
+        if (detailDialog) {
+            detailDialog->setRoutes(status.value(QLatin1String("SplitExclude")).toArray(),
+                                    status.value(QLatin1String("SplitInclude")).toArray());
+        }
+    }
+}
+
+void SessionController::disconnectVPN()
+{
+    if (!linkUp())
+        return;
+    ui->progressBar->start();
+    // The reply arrives at the session-closed handler registered for id 3.
+    rpcClient->sendRequest(QStringLiteral("disconnect"), disconnectId, QJsonObject(), ReplyCallback());
+    disconnectRequested = true;
+}
+
+void SessionController::toggleConnection()
+{
+    if (!linkUp())
+        return;
+    if (sessionConnected)
+        disconnectVPN();
+    else
+        connectVPN(false);
+}
+
+void SessionController::wireOneTimePasswordField()
+{
+    ui->lineEditOTP->setFocus(Qt::OtherFocusReason);
+    connect(ui->lineEditOTP, &QLineEdit::returnPressed, this, [this] {
+        if (!ui->lineEditOTP->text().isEmpty() && linkUp())
+            connectVPN(false);
+    });
+}
+
+void SessionController::wireStatusTimer()
+{
+    connect(&statusTimer, &QTimer::timeout, this, [this] {
+        // Without DTLS the timer keeps running but asks nothing.
+        if (!configManager->config.value(QLatin1String("no_dtls")).toBool(false))
+            getVPNStatus();
+    });
+}
+
+void SessionController::wireSessionSignals()
+{
+    connect(window, &Orvalin::vpnConnected, this, &SessionController::sessionUp);
+    connect(window, &Orvalin::vpnClosed, this, &SessionController::sessionDown);
+}
+
+void SessionController::registerPushHandlers()
+{
+    rpcClient->registerCallback(disconnectId, [this](const QJsonValue &reply) { onSessionClosed(reply); });
+    rpcClient->registerCallback(sessionLostId, [this](const QJsonValue &reply) { onSessionLost(reply); });
+}
+
+void SessionController::onSessionClosed(const QJsonValue &reply)
+{
+    ui->progressBar->stop();
+    ui->statusBar->setText(reply.toString());
+    emit window->vpnClosed();
+    // A session the user did not end: bring the window back so they notice.
+    if (!disconnectRequested && window->isHidden())
+        window->show();
+}
+
+void SessionController::onSessionLost(const QJsonValue &reply)
+{
+    ui->statusBar->setText(reply.toString());
+    emit window->vpnClosed();
+    if (!disconnectRequested)
+        QTimer::singleShot(reconnectDelayMs, window, [this] { connectVPN(true); });
+}
+
+void SessionController::sessionUp()
+{
+    getVPNStatus();
+    if (rpcClient)
+        rpcClient->getEnabledAppSplitRules();
+    sessionConnected = true;
+    disconnectRequested = false;
+    // Connected image, "连接网关" disabled and "断开网关" enabled.
+    if (tray)
+        tray->trayConnected();
+    ui->buttonConnect->setText(QCoreApplication::translate("Orvalin", "Disconnect"));
+    setInputsEnabled(false);
+
+    const QString host = currentProfile.value(QLatin1String("host")).toString();
+    statusCard->setStatus(ConnectionStatusCard::Connected);
+    statusCard->setServerText(host);
+    if (tray)
+        tray->closeToTrayIfWanted(host);
+
+    const QString selected = ui->comboBoxHost->currentText();
+    if (configManager->config.value(QLatin1String("lastProfile")).toString() != selected) {
+        configManager->config.insert(QStringLiteral("lastProfile"), selected);
+        configManager->saveConfig();
+    }
+    statusTimer.start(statusPollMs);
+}
+
+void SessionController::sessionDown()
+{
+    sessionConnected = false;
+    // Not-connected image, empty tooltip, "连接网关" enabled, "断开网关" disabled.
+    if (tray)
+        tray->trayDisconnected();
+    ui->buttonConnect->setText(QCoreApplication::translate("Orvalin", "Connect"));
+    setInputsEnabled(true);
+    statusCard->setStatus(ConnectionStatusCard::Disconnected);
+
+    for (QLabel *label : {ui->labelChannelType, ui->labelTlsCipherSuite, ui->labelDtlsCipherSuite, ui->labelDTLSPort,
+                          ui->labelServerAddress, ui->labelLocalAddress, ui->labelVPNAddress, ui->labelMTU,
+                          ui->labelDNS})
+        label->clear();
+
+    ui->buttonDetails->setEnabled(false);
+    if (detailDialog)
+        detailDialog->clearDetails();
+    ui->lineEditOTP->clear();
+    statusTimer.stop();
+}
+
+void SessionController::setInputsEnabled(bool enabled)
+{
+    ui->comboBoxHost->setEnabled(enabled);
+    ui->lineEditOTP->setEnabled(enabled);
+    ui->buttonProfile->setEnabled(enabled);
+    ui->tabSetting->setEnabled(enabled);
+}
+
+void SessionController::scheduleAutomaticConnection(const QString &profileName)
+{
+    QTimer::singleShot(automaticConnectionDelayMs, window, [this, profileName] {
+        const QJsonObject &config = configManager->config;
+        if (config.value(QLatin1String("autoLogin")).toBool(false)
+            && config.value(QLatin1String("lastProfile")).toString() == profileName)
+            connectVPN(false);
+    });
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+namespace Ui {
+class Orvalin;
+}
+
+class ConnectionStatusCard;
+class DetailDialog;
+class JsonRpcWebSocketClient;
+class Orvalin;
+class ProfileManager;
+class TrayController;
+
+// The VPN session as the main window runs it: "connect", "reconnect",
+// "disconnect" and "status" through the agent link, the agent's pushes for a
+// closed (id 3) or lost (id 6) session, and the controls, tray, status card and
+// detail dialog that follow the session. The window only forwards to it.
+class SessionController : public QObject
+{
+    Q_OBJECT
+
+public:
+    SessionController(Orvalin *window, Ui::Orvalin *form, ConnectionStatusCard *card);
+
+    // Parts of the window that appear after the controller: the profile store,
+    // and what the deferred set-up creates.
+    void setProfileManager(ProfileManager *profiles);
+    void setTray(TrayController *tray);
+    void setDetailDialog(DetailDialog *dialog);
+    void setClient(JsonRpcWebSocketClient *client);
+
+    bool isSessionConnected() const;
+    bool isDisconnectRequested() const;
+    // The parameters of the last "connect", reused unchanged by "reconnect".
+    QJsonObject sessionParameters() const;
+    bool isStatusPolling() const;
+    int statusPollInterval() const;
+
+    // The "connect" parameters: the stored profile, with a one-time password
+    // appended directly to the stored password when one was typed.
+    static QJsonObject connectParameters(const QJsonObject &profile, const QString &oneTimePassword);
+
+    void connectVPN(bool reconnect = false);
+    void disconnectVPN();
+    void getVPNStatus();
+    // The connect button: disconnect while a session is up, otherwise connect.
+    void toggleConnection();
+
+    // Set-up steps, called by the window in its construction and deferred
+    // initialisation order.
+    void wireOneTimePasswordField();
+    void wireStatusTimer();
+    void wireSessionSignals();
+    void registerPushHandlers();
+
+    // A profile's password has been restored: with "autoLogin" on, the last
+    // used profile connects by itself shortly after.
+    void scheduleAutomaticConnection(const QString &profile);
+
+private:
+    bool linkUp() const;
+    void onConnectReply(const QJsonValue &reply, bool reconnect);
+    void onStatus(const QJsonValue &reply);
+    void onSessionClosed(const QJsonValue &reply);
+    void onSessionLost(const QJsonValue &reply);
+    void sessionUp();
+    void sessionDown();
+    void setInputsEnabled(bool enabled);
+
+    Orvalin *window;
+    Ui::Orvalin *ui;
+    QPointer<ProfileManager> profileManager;
+    ConnectionStatusCard *statusCard;
+    QPointer<TrayController> tray;
+    QPointer<DetailDialog> detailDialog;
+    QPointer<JsonRpcWebSocketClient> rpcClient;
+
+    // A child as well as a member, so it can be found by its object name.
+    QTimer statusTimer{this};
+    bool sessionConnected = false;
+    bool disconnectRequested = false;
+    QJsonObject currentProfile;
+};
