@@ -16,6 +16,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QIcon>
 #include <QJsonValue>
 #include <QScreen>
 #include <QShowEvent>
@@ -33,7 +34,7 @@ Orvalin::Orvalin(QWidget *parent)
     setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
                    | Qt::WindowStaysOnTopHint);
     setWindowTitle(tr("Kestrum SSLVPN Client") + QStringLiteral(" v") + appVersion);
-    // [ctor-4] window icon
+    setWindowIcon(QIcon(QStringLiteral(":/assets/orvalin64.png")));
     const qreal ratio = devicePixelRatioF();
     const QRect screenRect = screen() ? screen()->geometry() : QRect();
     const QRect usableRect = screen() ? screen()->availableGeometry() : QRect();

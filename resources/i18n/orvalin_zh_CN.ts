@@ -1,0 +1,226 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN" sourcelanguage="en_US">
+<context>
+    <name>ConfigManager</name>
+    <message>
+        <source>Couldn&apos;t open config file</source>
+        <translation>未能打开配置文件</translation>
+    </message>
+</context>
+<context>
+    <name>DetailDialog</name>
+    <message>
+        <source>Statistics and Route Details</source>
+        <translation>流量统计和路由详情</translation>
+    </message>
+    <message>
+        <source>Statistics</source>
+        <translation>统计</translation>
+    </message>
+    <message>
+        <source>Bytes Sent:</source>
+        <translation>发送字节：</translation>
+    </message>
+    <message>
+        <source>Bytes Received:</source>
+        <translation>接收字节：</translation>
+    </message>
+    <message>
+        <source>Excluded Routes</source>
+        <translation>排除路由</translation>
+    </message>
+    <message>
+        <source>Secured Routes</source>
+        <translation>安全路由</translation>
+    </message>
+    <message>
+        <source>Destination</source>
+        <translation>地址</translation>
+    </message>
+    <message>
+        <source>Prefix</source>
+        <translation>前缀</translation>
+    </message>
+</context>
+<context>
+    <name>Orvalin</name>
+    <message>
+        <source>Gateway</source>
+        <translation>网关</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>Setting</source>
+        <translation>设置</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>帮助</translation>
+    </message>
+    <message>
+        <source>Host:</source>
+        <translation>主机：</translation>
+    </message>
+    <message>
+        <source>OTP:</source>
+        <translation>OTP：</translation>
+    </message>
+    <message>
+        <source>One Time Password</source>
+        <translation>临时密码</translation>
+    </message>
+    <message>
+        <source>+</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Channel Type:</source>
+        <translation>通道类型：</translation>
+    </message>
+    <message>
+        <source>TLS CipherSuite:</source>
+        <translation>TLS 加密套件：</translation>
+    </message>
+    <message>
+        <source>DTLS CipherSuite:</source>
+        <translation>DTLS 加密套件：</translation>
+    </message>
+    <message>
+        <source>DTLS Port:</source>
+        <translation>DTLS 端口：</translation>
+    </message>
+    <message>
+        <source>Server Address:</source>
+        <translation>服务器地址：</translation>
+    </message>
+    <message>
+        <source>Local Address:</source>
+        <translation>本地地址：</translation>
+    </message>
+    <message>
+        <source>VPN Address:</source>
+        <translation>VPN 地址：</translation>
+    </message>
+    <message>
+        <source>MTU:</source>
+        <translation>MTU：</translation>
+    </message>
+    <message>
+        <source>DNS:</source>
+        <translation>DNS：</translation>
+    </message>
+    <message>
+        <source>Details</source>
+        <translation>详情</translation>
+    </message>
+    <message>
+        <source>Connection logs</source>
+        <translation>连接日志</translation>
+    </message>
+    <message>
+        <source>Security tips</source>
+        <translation>安全提醒</translation>
+    </message>
+    <message>
+        <source>Connect</source>
+        <translation>连接</translation>
+    </message>
+    <message>
+        <source>Disconnect</source>
+        <translation>断开</translation>
+    </message>
+    <message>
+        <source>Log Viewer</source>
+        <translation>连接日志</translation>
+    </message>
+    <message>
+        <source>Couldn&apos;t open log file</source>
+        <translation>未能打开日志文件</translation>
+    </message>
+</context>
+<context>
+    <name>ProfileManager</name>
+    <message>
+        <source>Profile Manager</source>
+        <translation>Profile 管理</translation>
+    </message>
+    <message>
+        <source>Name:</source>
+        <translation>名称：</translation>
+    </message>
+    <message>
+        <source>Host:</source>
+        <translation>主机：</translation>
+    </message>
+    <message>
+        <source>Username:</source>
+        <translation>用户名：</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>密码：</translation>
+    </message>
+    <message>
+        <source>Group:</source>
+        <translation>用户组：</translation>
+    </message>
+    <message>
+        <source>Secret:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>required</source>
+        <translation>必须填写</translation>
+    </message>
+    <message>
+        <source>New</source>
+        <translation>新建</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>删除</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>保存</translation>
+    </message>
+    <message>
+        <source>Couldn&apos;t open profile file</source>
+        <translation>未能打开 profile 文件</translation>
+    </message>
+    <message>
+        <source>This software can save passwords in the Keychain of the operating system to avoid plaintext passwords, but you should evaluate whether your usage scenarios allow saving passwords and avoid potential security risks.</source>
+        <translation>本软件具有可选的密码保存功能，其中密码将保存在操作系统的密钥串里。用户需评估自己的使用环境是否允许保存密码以及设备丢失可能带来的潜在风险。请务必前往本软件官网 &lt;a href=&quot;https://www.kestrum.example/sslvpn/&quot;&gt;www.kestrum.example&lt;/a&gt; 下载和使用最新版本！</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>Tips</source>
+        <translation>提示</translation>
+    </message>
+</context>
+<context>
+    <name>QWidgetTextControl</name>
+    <message>
+        <source>&amp;Copy</source>
+        <translation>复制(&amp;C)</translation>
+    </message>
+    <message>
+        <source>Copy &amp;Link Location</source>
+        <translation>复制链接(&amp;L)</translation>
+    </message>
+    <message>
+        <source>Select All</source>
+        <translation>全选</translation>
+    </message>
+</context>
+</TS>
