@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -93,6 +94,8 @@ private slots:
     void reportingMethods();
     void linkScenarios();
     void refusedHandshakes();
+    void textFramesAndMalformedRequests_data();
+    void textFramesAndMalformedRequests();
 
 private:
     // A client linked to the simulator, or a failed check.
@@ -389,6 +392,50 @@ void TestSimulatorE2E::refusedHandshakes()
     // The right path still works after both.
     JsonRpcWebSocketClient client;
     QVERIFY(link(simulator, client));
+}
+
+void TestSimulatorE2E::textFramesAndMalformedRequests_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<QJsonValue>("id");
+    QTest::addColumn<int>("errorCode"); // 0: a "result" is expected
+
+    QTest::newRow("text frame request") << QStringLiteral(R"({"id":1,"jsonrpc":"2.0","method":"config","params":{}})")
+                                        << QJsonValue(1) << 0;
+    QTest::newRow("not JSON") << QStringLiteral("{\"id\":1,") << QJsonValue(QJsonValue::Null) << -32700;
+    QTest::newRow("no method") << QStringLiteral(R"({"id":5,"jsonrpc":"2.0"})") << QJsonValue(5) << -32600;
+    QTest::newRow("params not an object") << QStringLiteral(R"({"id":2,"method":"connect","params":[1]})")
+                                          << QJsonValue(2) << -32600;
+}
+
+void TestSimulatorE2E::textFramesAndMalformedRequests()
+{
+    QFETCH(QString, request);
+    QFETCH(QJsonValue, id);
+    QFETCH(int, errorCode);
+
+    Simulator simulator({});
+    QVERIFY(simulator.port != 0);
+    QWebSocket socket;
+    QSignalSpy connected(&socket, &QWebSocket::connected);
+    QSignalSpy text(&socket, &QWebSocket::textMessageReceived);
+    QSignalSpy binary(&socket, &QWebSocket::binaryMessageReceived);
+    socket.open(simulator.url());
+    QVERIFY(connected.wait(5000));
+    socket.sendTextMessage(request);
+    QVERIFY(text.wait(5000));
+    QCOMPARE(binary.size(), 0);
+
+    const QJsonObject reply = QJsonDocument::fromJson(text.first().first().toString().toUtf8()).object();
+    QCOMPARE(reply.value(QLatin1String("jsonrpc")).toString(), QStringLiteral("2.0"));
+    QCOMPARE(reply.value(QLatin1String("id")), id);
+    if (errorCode == 0) {
+        QVERIFY(reply.contains(QLatin1String("result")));
+        QVERIFY(!reply.contains(QLatin1String("error")));
+    } else {
+        QCOMPARE(reply.value(QLatin1String("error")).toObject().value(QLatin1String("code")).toInt(), errorCode);
+        QVERIFY(!reply.contains(QLatin1String("result")));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSimulatorE2E)
