@@ -107,10 +107,8 @@ void Orvalin::onThemeChanged(int theme)
 void Orvalin::afterShowOneTime()
 {
     tray->setUp(ui->checkBoxMinimize);
-    connect(tray, &TrayController::connectRequested, this,
-            [this](bool reconnect) { QMetaObject::invokeMethod(this, "connectVPN", Q_ARG(bool, reconnect)); });
-    connect(tray, &TrayController::disconnectRequested, this,
-            [this] { QMetaObject::invokeMethod(this, "disconnectVPN"); });
+    connect(tray, &TrayController::connectRequested, this, &Orvalin::connectVPN);
+    connect(tray, &TrayController::disconnectRequested, this, &Orvalin::disconnectVPN);
     settingsTab = new SettingsTab(ui.get(), this);
     settingsTab->setConfigureAgent([this] { configVPN(); });
     settingsTab->initialise();
@@ -123,7 +121,7 @@ void Orvalin::afterShowOneTime()
     // waits for the agent's answer.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         if (tray->sessionUp())
-            QMetaObject::invokeMethod(this, "disconnectVPN");
+            disconnectVPN();
     });
     rpcClient = new JsonRpcWebSocketClient(this);
     connect(rpcClient, &JsonRpcWebSocketClient::error, this, &Orvalin::onLinkFailed);
