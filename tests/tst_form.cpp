@@ -139,6 +139,7 @@ void TstForm::objects_data()
         {"horizontalLayout_routing_buttons", "QHBoxLayout"},
         {"btnRefreshRules", "QPushButton"},
         // Setting
+        {"scrollAreaSetting", "QScrollArea"},
         {"verticalLayout_setting", "QVBoxLayout"},
         {"frameSetting", "QFrame"},
         {"verticalLayout_frame_setting", "QVBoxLayout"},

@@ -130,7 +130,7 @@ int main(int argc, char *argv[])
     const QUrl agentUrl(QStringLiteral("ws://127.0.0.1:%1/rpc").arg(agent.serverPort()));
 
     bool ok = true;
-    for (const QString language : {QStringLiteral("en"), QStringLiteral("zh_CN")}) {
+    for (const QString &language : {QStringLiteral("en"), QStringLiteral("zh_CN")}) {
         if (!renderLanguage(language, dark ? language + QStringLiteral("-dark") : language, agentUrl, dir, out)) {
             err << "rendering failed for " << language << '\n';
             ok = false;
