@@ -6,8 +6,11 @@
 #include "configmanager.h"
 #include "connectionstatuscard.h"
 #include "detaildialog.h"
+#include "connectionstatuscard.h"
+#include "detaildialog.h"
 #include "jsonrpcwebsocketclient.h"
 #include "profilemanager.h"
+#include "sessioncontroller.h"
 #include "sessioncontroller.h"
 #include "settingstab.h"
 #include "thememanager.h"
@@ -22,6 +25,7 @@
 #include <QShowEvent>
 #include <QSysInfo>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QVBoxLayout>
 
 Orvalin::Orvalin(QWidget *parent)
@@ -58,6 +62,7 @@ Orvalin::Orvalin(QWidget *parent)
     tray->setSessionQuery([this] { return session->isSessionConnected(); });
     session->wireOneTimePasswordField();
     profileManager = new ProfileManager(this);
+    session->setProfileManager(profileManager);
     session->setProfileManager(profileManager);
     if (profileManager->loadProfile()) {
         profileManager->updateModel();
