@@ -6,11 +6,8 @@
 #include "configmanager.h"
 #include "connectionstatuscard.h"
 #include "detaildialog.h"
-#include "connectionstatuscard.h"
-#include "detaildialog.h"
 #include "jsonrpcwebsocketclient.h"
 #include "profilemanager.h"
-#include "sessioncontroller.h"
 #include "sessioncontroller.h"
 #include "settingstab.h"
 #include "thememanager.h"
@@ -25,7 +22,6 @@
 #include <QShowEvent>
 #include <QSysInfo>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <QVBoxLayout>
 
 Orvalin::Orvalin(QWidget *parent)
@@ -62,7 +58,6 @@ Orvalin::Orvalin(QWidget *parent)
     tray->setSessionQuery([this] { return session->isSessionConnected(); });
     session->wireOneTimePasswordField();
     profileManager = new ProfileManager(this);
-    session->setProfileManager(profileManager);
     session->setProfileManager(profileManager);
     if (profileManager->loadProfile()) {
         profileManager->updateModel();

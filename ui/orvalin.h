@@ -11,11 +11,8 @@ class Orvalin;
 
 class ConnectionStatusCard;
 class DetailDialog;
-class ConnectionStatusCard;
-class DetailDialog;
 class JsonRpcWebSocketClient;
 class ProfileManager;
-class SessionController;
 class SessionController;
 class SettingsTab;
 class TrayController;
@@ -46,11 +43,6 @@ private slots:
     void getVPNStatus();
     void on_buttonConnect_clicked();
     void on_buttonDetails_clicked();
-    void connectVPN(bool reconnect = false);
-    void disconnectVPN();
-    void getVPNStatus();
-    void on_buttonConnect_clicked();
-    void on_buttonDetails_clicked();
     void on_buttonProfile_clicked();
     void onThemeChanged(int theme);
 
@@ -66,9 +58,6 @@ private:
     bool initialised = false;
     TrayController *tray = nullptr;
     SettingsTab *settingsTab = nullptr;
-    ConnectionStatusCard *statusCard = nullptr;
-    DetailDialog *detailDialog = nullptr;
-    SessionController *session = nullptr;
     ConnectionStatusCard *statusCard = nullptr;
     DetailDialog *detailDialog = nullptr;
     SessionController *session = nullptr;
