@@ -2,6 +2,7 @@
 
 #include "appglobals.h"
 #include "errorsink.h"
+#include "safewrite.h"
 
 #include <QCborMap>
 #include <QCborValue>
@@ -9,7 +10,6 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QMetaMethod>
-#include <QSaveFile>
 #include <QStringListModel>
 
 namespace {
@@ -73,27 +73,17 @@ void ProfileStore::updateModel()
 
 void ProfileStore::saveProfile(const QString &name, const QString &password, bool cbor)
 {
-    // Written to a temporary file and renamed over the old one, so a failed
-    // write never leaves a truncated profile file behind. When the file cannot
-    // be opened, the credential store is left alone as well.
-    QSaveFile file(filePath(cbor));
-    if (!file.open(QIODevice::WriteOnly)) {
+    // The file is replaced only after a complete write; when that fails the
+    // credential store is left alone as well.
+    if (!writeFile(cbor)) {
         reportFileFailure();
         return;
     }
     if (!name.isEmpty())
         keyChain.writeKey(name, password);
-    if (!writeTo(file, cbor))
-        reportFileFailure();
 }
 
-bool ProfileStore::writeFile(bool cbor)
-{
-    QSaveFile file(filePath(cbor));
-    return file.open(QIODevice::WriteOnly) && writeTo(file, cbor);
-}
-
-bool ProfileStore::writeTo(QSaveFile &file, bool cbor) const
+bool ProfileStore::writeFile(bool cbor) const
 {
     QJsonObject stripped = profiles;
     for (auto it = stripped.begin(); it != stripped.end(); ++it) {
@@ -105,7 +95,7 @@ bool ProfileStore::writeTo(QSaveFile &file, bool cbor) const
     }
     const QByteArray bytes = cbor ? QCborValue::fromJsonValue(stripped).toCbor()
                                   : QJsonDocument(stripped).toJson(QJsonDocument::Indented);
-    return file.write(bytes) == bytes.size() && file.commit();
+    return writeFileSafely(filePath(cbor), bytes);
 }
 
 void ProfileStore::restoreKey(const QString &key, const QString &value)

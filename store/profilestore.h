@@ -8,8 +8,6 @@
 #include <QString>
 #include <QStringListModel>
 
-class QSaveFile;
-
 // The connection profiles: name to {"host", "username", "password", "group",
 // "secret"}, kept in configLocation + "/profile.json" (or the CBOR
 // "/profile.dat") without passwords. Passwords live in the credential store
@@ -47,8 +45,7 @@ signals:
 private:
     void restoreKey(const QString &key, const QString &value);
     void onKeyStored(const QString &key);
-    bool writeFile(bool cbor);
-    bool writeTo(QSaveFile &file, bool cbor) const;
+    bool writeFile(bool cbor) const;
     void reportFileFailure();
 
     // Profiles whose password was found in the file and is on its way into
