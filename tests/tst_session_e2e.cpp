@@ -1,0 +1,131 @@
+#include "configmanager.h"
+#include "appglobals.h"
+#include "connectionstatuscard.h"
+#include "detaildialog.h"
+#include "orvalin.h"
+#include "sessioncontroller.h"
+#include "testenv.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTest>
+
+// One whole session of the real window against the agent simulator: connect,
+// status, details, a simulated loss with the automatic reconnection, and the
+// user's disconnect.
+class TestSessionEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sessionAgainstSimulator()
+    {
+        QProcess simulator;
+        simulator.setProgram(QStringLiteral(ORVALIN_BIN_DIR "/tunwarden-sim"));
+        simulator.setArguments({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--lose-after"),
+                                QStringLiteral("3")});
+        simulator.start();
+        QVERIFY2(simulator.waitForStarted(5000), "the simulator is built next to the tests");
+        quint16 port = 0;
+        static const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)$"));
+        QElapsedTimer clock;
+        clock.start();
+        while (!port && clock.elapsed() < 5000) {
+            if (!simulator.canReadLine() && !simulator.waitForReadyRead(100))
+                continue;
+            const QRegularExpressionMatch match = listening.match(QString::fromUtf8(simulator.readLine()).trimmed());
+            if (match.hasMatch())
+                port = match.captured(1).toUShort();
+        }
+        QVERIFY2(port, "simulator printed its port");
+
+        TestEnv env;
+        env.writeConfigFile(QStringLiteral("profile.json"),
+                            QJsonDocument(QJsonObject{{QStringLiteral("office"),
+                                                       QJsonObject{{QStringLiteral("host"), QStringLiteral("vpn.example.com")},
+                                                                   {QStringLiteral("username"), QStringLiteral("zhang.san")},
+                                                                   {QStringLiteral("group"), QStringLiteral("staff")},
+                                                                   {QStringLiteral("secret"), QString()}}}})
+                                .toJson());
+        configManager->config.insert(QStringLiteral("minimize"), false);
+
+        Orvalin window;
+        window.setAgentUrl(QUrl(QStringLiteral("ws://127.0.0.1:%1/rpc").arg(port)));
+        window.show();
+        auto *session = window.findChild<SessionController *>();
+        auto *card = window.findChild<ConnectionStatusCard *>();
+        auto *statusBar = window.findChild<QLabel *>(QStringLiteral("statusBar"));
+        auto *connectButton = window.findChild<QPushButton *>(QStringLiteral("buttonConnect"));
+        auto *detailsButton = window.findChild<QPushButton *>(QStringLiteral("buttonDetails"));
+        auto *otp = window.findChild<QLineEdit *>(QStringLiteral("lineEditOTP"));
+        // "config" answered: the agent's text replaces the start notice.
+        const QString notice = statusBar->text();
+        QTRY_VERIFY_WITH_TIMEOUT(statusBar->text() != notice && !statusBar->text().isEmpty(), 5000);
+        QCOMPARE(window.findChild<QComboBox *>(QStringLiteral("comboBoxHost"))->currentText(), QStringLiteral("office"));
+
+        // Connect with a one-time password (the profile has no stored one).
+        QTest::keyClicks(otp, QStringLiteral("123456"));
+        QTest::keyClick(otp, Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(session->isSessionConnected(), 5000);
+        QTRY_VERIFY(detailsButton->isEnabled());
+        QCOMPARE(card->status(), ConnectionStatusCard::Connected);
+        QCOMPARE(connectButton->text(), QStringLiteral("Disconnect"));
+        for (const char *name : {"labelChannelType", "labelServerAddress", "labelLocalAddress", "labelVPNAddress",
+                                 "labelMTU", "labelDNS"})
+            QVERIFY2(!window.findChild<QLabel *>(QLatin1String(name))->text().isEmpty(), name);
+        QVERIFY(window.findChild<QLabel *>(QStringLiteral("labelMTU"))->text().toInt() > 0);
+        const QString vpnAddress = window.findChild<QLabel *>(QStringLiteral("labelVPNAddress"))->text();
+        QCOMPARE(card->findChild<QLabel *>(QStringLiteral("vpnLabel"))->text(), QStringLiteral("VPN地址: ") + vpnAddress);
+
+        // Details: routes from the first status, counters while the dialog is open.
+        auto *details = window.findChild<DetailDialog *>();
+        auto *secured = details->findChild<QTableWidget *>(QStringLiteral("tableSecured"));
+        QVERIFY(secured->rowCount() > 0);
+        for (int row = 0; row < secured->rowCount(); ++row)
+            QVERIFY(secured->item(row, 1)->text().toInt() >= 0);
+        details->show();
+        auto *sent = details->findChild<QLabel *>(QStringLiteral("labelBytesSent"));
+        QTRY_VERIFY_WITH_TIMEOUT(sent->text().contains(QRegularExpression(QStringLiteral("^\\d+\\.\\d\\d (B|KB|MB|GB)$"))),
+                                 2500);
+        details->close();
+
+        // The simulated loss: idle look, then the reconnection 1.5 s later.
+        QSignalSpy closed(&window, &Orvalin::vpnClosed);
+        QSignalSpy connected(&window, &Orvalin::vpnConnected);
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 5000);
+        QVERIFY(!session->isSessionConnected());
+        QVERIFY(card->status() == ConnectionStatusCard::Disconnected || card->status() == ConnectionStatusCard::Connecting);
+        QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 1, 4000);
+        QVERIFY(session->isSessionConnected());
+        QCOMPARE(session->sessionParameters().value(QLatin1String("password")).toString(), QStringLiteral("123456"));
+        QTRY_VERIFY(detailsButton->isEnabled());
+
+        // The user disconnects before the next loss: idle, and nothing reconnects.
+        QTest::mouseClick(connectButton, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 2, 3000);
+        QCOMPARE(card->status(), ConnectionStatusCard::Disconnected);
+        QCOMPARE(connectButton->text(), QStringLiteral("Connect"));
+        QVERIFY(!detailsButton->isEnabled());
+        QCOMPARE(secured->rowCount(), 0);
+        QVERIFY(otp->text().isEmpty());
+        QTest::qWait(2500);
+        QCOMPARE(connected.size(), 1);
+        QVERIFY(!session->isSessionConnected());
+
+        simulator.terminate();
+        if (!simulator.waitForFinished(3000))
+            simulator.kill();
+    }
+};
+
+QTEST_MAIN(TestSessionEndToEnd)
+#include "tst_session_e2e.moc"
