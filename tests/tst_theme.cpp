@@ -156,7 +156,7 @@ void TestTheme::sheetRules_data()
     QTest::newRow("dark status line") << dark << "QLabel#statusBar" << QStringList{"color: #94A3B8"};
     QTest::newRow("light card") << light << "QFrame#connectionStatusCard"
                                 << QStringList{"background-color: #FFFFFF", "border: 1px solid #E2E8F0",
-                                               "border-radius: 16px", "padding: 24px"};
+                                               "border-radius: 16px", "padding: 0px"};
     QTest::newRow("light card connected") << light << "QFrame#connectionStatusCard[status=\"connected\"]"
                                           << QStringList{"border-color: #10B981", "background-color: #F0FDF4"};
     QTest::newRow("dark card connected") << dark << "QFrame#connectionStatusCard[status=\"connected\"]"
