@@ -3,6 +3,7 @@
 #include "connectionstatuscard.h"
 #include "detaildialog.h"
 #include "fakeagent.h"
+#include "secretstore.h"
 #include "orvalin.h"
 #include "profilemanager.h"
 #include "sessioncontroller.h"
@@ -139,6 +140,10 @@ class TestSession : public QObject
     Q_OBJECT
 
 private slots:
+    // Passwords left by other suites in the shared store would be restored
+    // into this suite's profiles.
+    void init() { secretStoreClearService(); }
+
     void connectParameters_data()
     {
         QTest::addColumn<QString>("storedPassword"); // "-" for no password restored

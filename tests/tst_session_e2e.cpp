@@ -17,6 +17,8 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTableWidget>
+#include "secretstore.h"
+
 #include <QTest>
 
 // One whole session of the real window against the agent simulator: connect,
@@ -27,6 +29,10 @@ class TestSessionEndToEnd : public QObject
     Q_OBJECT
 
 private slots:
+    // Passwords left by other suites in the shared store would be restored
+    // into this suite's profiles.
+    void init() { secretStoreClearService(); }
+
     void sessionAgainstSimulator()
     {
         QProcess simulator;

@@ -42,3 +42,8 @@ void secretStoreClear(const QString &key)
 {
     run(QStringList{QStringLiteral("clear")} + attributes(key));
 }
+
+void secretStoreClearService()
+{
+    run({QStringLiteral("clear"), QStringLiteral("server"), QStringLiteral("keychain.orvalin")});
+}

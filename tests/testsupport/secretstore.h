@@ -9,3 +9,5 @@
 QString secretStoreLookup(const QString &key);
 bool secretStoreSet(const QString &key, const QString &value);
 void secretStoreClear(const QString &key);
+// Removes every entry of the service, so a test starts from an empty store.
+void secretStoreClearService();
