@@ -3,6 +3,8 @@
 #include "errorsink.h"
 #include "messageboxes.h"
 #include "orvalin.h"
+#include "settingstab.h"
+#include "thememanager.h"
 #include "translation.h"
 
 #include <QApplication>
@@ -26,6 +28,11 @@ int main(int argc, char *argv[])
     QTranslator translator;
     const bool loaded = configManager->loadConfig();
     installCatalogue(translator, loaded, configManager->config, QLocale());
+
+    // The saved theme is in force before the window is built, so its widgets
+    // are styled once; the Setting tab later finds it already applied.
+    const QString theme = configManager->config.value(QStringLiteral("theme")).toString();
+    ThemeManager::instance()->setTheme(ThemeManager::Theme(SettingsTab::themeIndex(theme)));
 
     Orvalin window;
     window.show();

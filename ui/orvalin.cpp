@@ -20,6 +20,7 @@
 #include <QJsonValue>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSslSocket>
 #include <QSysInfo>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -90,6 +91,10 @@ void Orvalin::showEvent(QShowEvent *event)
     if (!initialised) {
         initialised = true;
         QTimer::singleShot(50, this, &Orvalin::afterShowOneTime);
+        // The WebSocket loads the TLS backend when it is created; doing that
+        // while the window waits for its deferred set-up keeps it off the
+        // path to the agent.
+        QTimer::singleShot(0, this, [] { QSslSocket::supportsSsl(); });
     }
     event->accept();
 }
