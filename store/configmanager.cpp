@@ -2,23 +2,13 @@
 
 #include "appglobals.h"
 #include "errorsink.h"
-#include "safewrite.h"
+#include "storedfile.h"
 
-#include <QCborMap>
-#include <QCborValue>
 #include <QFile>
-#include <QJsonDocument>
 
 namespace {
 // Settings whose keys are known besides the defaults; "theme" has no default.
 const QLatin1String themeKey("theme");
-
-QJsonObject parseObject(const QByteArray &bytes, bool cbor)
-{
-    if (cbor)
-        return QCborValue::fromCbor(bytes).toMap().toJsonObject();
-    return QJsonDocument::fromJson(bytes).object();
-}
 } // namespace
 
 ConfigManager::ConfigManager(QObject *parent)
@@ -58,7 +48,7 @@ bool ConfigManager::loadConfig(bool cbor)
     if (bytes.isEmpty())
         return true;
 
-    const QJsonObject stored = parseObject(bytes, cbor);
+    const QJsonObject stored = decodeStoredObject(bytes, cbor);
     QStringList known = defaults().keys();
     known << themeKey;
     for (const QString &key : std::as_const(known)) {
@@ -70,8 +60,6 @@ bool ConfigManager::loadConfig(bool cbor)
 
 void ConfigManager::saveConfig(bool cbor)
 {
-    const QByteArray bytes = cbor ? QCborValue::fromJsonValue(config).toCbor()
-                                  : QJsonDocument(config).toJson(QJsonDocument::Indented);
-    if (!writeFileSafely(filePath(cbor), bytes))
+    if (!writeFileSafely(filePath(cbor), encodeStoredObject(config, cbor)))
         reportError(tr("Couldn't open config file"));
 }

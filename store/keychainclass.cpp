@@ -4,6 +4,31 @@
 
 #include <qt6keychain/keychain.h>
 
+namespace {
+// Starts a job for the key and reports its end: onSuccess, or the failure text
+// with the job's own reason. The jobs have no parent and delete themselves after
+// finishing, so a job can outlive the wrapper; the handler holds a guarded
+// pointer and stays quiet then.
+template<typename Job, typename OnSuccess>
+void startJob(KeyChainClass *wrapper, Job *job, const QString &key, const QString &failureText, OnSuccess onSuccess)
+{
+    job->setKey(key);
+    QPointer<KeyChainClass> self(wrapper);
+    QObject::connect(
+        job, &QKeychain::Job::finished, job,
+        [job, self, failureText, onSuccess](QKeychain::Job *) {
+            if (!self)
+                return;
+            if (job->error() != QKeychain::NoError)
+                emit self->error(failureText.arg(job->errorString()));
+            else
+                onSuccess(self.data(), job);
+        },
+        Qt::DirectConnection);
+    job->start();
+}
+} // namespace
+
 KeyChainClass::KeyChainClass(QObject *parent)
     : QObject(parent)
 {
@@ -14,63 +39,24 @@ QString KeyChainClass::serviceName()
     return QStringLiteral("keychain.orvalin");
 }
 
-// The jobs have no parent and delete themselves after finishing, so a job can
-// outlive this object; the handlers hold a guarded pointer and stay quiet then.
-
 void KeyChainClass::readKey(const QString &key)
 {
-    auto *job = new QKeychain::ReadPasswordJob(serviceName(), nullptr);
-    job->setKey(key);
-    QPointer<KeyChainClass> self(this);
-    connect(
-        job, &QKeychain::Job::finished, job,
-        [job, self, key](QKeychain::Job *) {
-            if (!self)
-                return;
-            if (job->error() != QKeychain::NoError)
-                emit self->error(tr("Read key failed: %1").arg(job->errorString()));
-            else
-                emit self->keyRestored(key, job->textData());
-        },
-        Qt::DirectConnection);
-    job->start();
+    startJob(this, new QKeychain::ReadPasswordJob(serviceName(), nullptr), key, tr("Read key failed: %1"),
+             [key](KeyChainClass *self, QKeychain::ReadPasswordJob *job) {
+                 emit self->keyRestored(key, job->textData());
+             });
 }
 
 void KeyChainClass::writeKey(const QString &key, const QString &value)
 {
     auto *job = new QKeychain::WritePasswordJob(serviceName(), nullptr);
-    job->setKey(key);
-    QPointer<KeyChainClass> self(this);
-    connect(
-        job, &QKeychain::Job::finished, job,
-        [job, self, key](QKeychain::Job *) {
-            if (!self)
-                return;
-            if (job->error() != QKeychain::NoError)
-                emit self->error(tr("Write key failed: %1").arg(job->errorString()));
-            else
-                emit self->keyStored(key);
-        },
-        Qt::DirectConnection);
     job->setTextData(value);
-    job->start();
+    startJob(this, job, key, tr("Write key failed: %1"),
+             [key](KeyChainClass *self, QKeychain::WritePasswordJob *) { emit self->keyStored(key); });
 }
 
 void KeyChainClass::deleteKey(const QString &key)
 {
-    auto *job = new QKeychain::DeletePasswordJob(serviceName(), nullptr);
-    job->setKey(key);
-    QPointer<KeyChainClass> self(this);
-    connect(
-        job, &QKeychain::Job::finished, job,
-        [job, self, key](QKeychain::Job *) {
-            if (!self)
-                return;
-            if (job->error() != QKeychain::NoError)
-                emit self->error(tr("Delete key failed: %1").arg(job->errorString()));
-            else
-                emit self->keyDeleted(key);
-        },
-        Qt::DirectConnection);
-    job->start();
+    startJob(this, new QKeychain::DeletePasswordJob(serviceName(), nullptr), key, tr("Delete key failed: %1"),
+             [key](KeyChainClass *self, QKeychain::DeletePasswordJob *) { emit self->keyDeleted(key); });
 }

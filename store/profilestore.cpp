@@ -2,25 +2,15 @@
 
 #include "appglobals.h"
 #include "errorsink.h"
-#include "safewrite.h"
+#include "storedfile.h"
 
-#include <QCborMap>
-#include <QCborValue>
 #include <QCoreApplication>
 #include <QFile>
-#include <QJsonDocument>
 #include <QMetaMethod>
 #include <QStringListModel>
 
 namespace {
 const QLatin1String passwordKey("password");
-
-QJsonObject parseObject(const QByteArray &bytes, bool cbor)
-{
-    if (cbor)
-        return QCborValue::fromCbor(bytes).toMap().toJsonObject();
-    return QJsonDocument::fromJson(bytes).object();
-}
 } // namespace
 
 ProfileStore::ProfileStore(QObject *parent)
@@ -49,7 +39,7 @@ bool ProfileStore::loadProfile(bool cbor)
     if (bytes.isEmpty())
         return true;
 
-    profiles = parseObject(bytes, cbor);
+    profiles = decodeStoredObject(bytes, cbor);
     loadedCbor = cbor;
     for (auto it = profiles.constBegin(); it != profiles.constEnd(); ++it) {
         const QJsonValue password = it.value().toObject().value(passwordKey);
@@ -93,9 +83,7 @@ bool ProfileStore::writeFile(bool cbor) const
         profile.remove(passwordKey);
         *it = profile;
     }
-    const QByteArray bytes = cbor ? QCborValue::fromJsonValue(stripped).toCbor()
-                                  : QJsonDocument(stripped).toJson(QJsonDocument::Indented);
-    return writeFileSafely(filePath(cbor), bytes);
+    return writeFileSafely(filePath(cbor), encodeStoredObject(stripped, cbor));
 }
 
 void ProfileStore::restoreKey(const QString &key, const QString &value)

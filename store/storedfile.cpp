@@ -1,6 +1,21 @@
-#include "safewrite.h"
+#include "storedfile.h"
 
+#include <QCborMap>
+#include <QCborValue>
+#include <QJsonDocument>
 #include <QSaveFile>
+
+QJsonObject decodeStoredObject(const QByteArray &bytes, bool cbor)
+{
+    if (cbor)
+        return QCborValue::fromCbor(bytes).toMap().toJsonObject();
+    return QJsonDocument::fromJson(bytes).object();
+}
+
+QByteArray encodeStoredObject(const QJsonObject &object, bool cbor)
+{
+    return cbor ? QCborValue::fromJsonValue(object).toCbor() : QJsonDocument(object).toJson(QJsonDocument::Indented);
+}
 
 bool writeFileSafely(const QString &path, const QByteArray &bytes)
 {
