@@ -15,6 +15,7 @@
 #include "windowplacement.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QIcon>
 #include <QJsonValue>
@@ -24,6 +25,17 @@
 #include <QSysInfo>
 #include <QTimer>
 #include <QVBoxLayout>
+
+namespace {
+// Shows the profile named `name` in the host selector; false when there is none.
+bool selectHost(QComboBox *hostSelector, const QString &name)
+{
+    const int row = hostSelector->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (row >= 0)
+        hostSelector->setCurrentIndex(row);
+    return row >= 0;
+}
+} // namespace
 
 Orvalin::Orvalin(QWidget *parent)
     : QWidget(parent)
@@ -64,10 +76,16 @@ Orvalin::Orvalin(QWidget *parent)
         profileManager->updateModel();
         ui->comboBoxHost->setModel(profileManager->model);
         const QString lastProfile = configManager->config.value(QStringLiteral("lastProfile")).toString();
-        const int row = lastProfile.isEmpty()
-                            ? -1
-                            : ui->comboBoxHost->findText(lastProfile, Qt::MatchExactly | Qt::MatchCaseSensitive);
-        ui->comboBoxHost->setCurrentIndex(row >= 0 ? row : 0);
+        if (lastProfile.isEmpty() || !selectHost(ui->comboBoxHost, lastProfile))
+            ui->comboBoxHost->setCurrentIndex(0);
+        // Save and Delete in the dialog reset the shared list, which moves the
+        // selector to the first name; the host the user picked stays picked
+        // while it exists.
+        auto picked = std::make_shared<QString>();
+        connect(profileManager->model, &QAbstractItemModel::modelAboutToBeReset, this,
+                [this, picked] { *picked = ui->comboBoxHost->currentText(); });
+        connect(profileManager->model, &QAbstractItemModel::modelReset, this,
+                [this, picked] { selectHost(ui->comboBoxHost, *picked); });
         connect(profileManager, &ProfileManager::keyRestored, this, &Orvalin::onProfileKeyRestored);
     }
 }

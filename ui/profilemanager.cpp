@@ -89,12 +89,19 @@ void ProfileManager::onCurrentRowChanged(const QModelIndex &current)
         return;
 
     const QJsonObject profile = profiles.value(name).toObject();
-    ui->lineEditName->setText(name);
-    ui->lineEditHost->setText(profile.value(QLatin1String("host")).toString());
-    ui->lineEditUsername->setText(profile.value(QLatin1String("username")).toString());
-    ui->lineEditPassword->setText(profile.value(QLatin1String("password")).toString());
-    ui->lineEditGroup->setText(profile.value(QLatin1String("group")).toString());
-    ui->lineEditSecretkey->setText(profile.value(QLatin1String("secret")).toString());
+    const std::pair<QLineEdit *, QString> fields[] = {
+        {ui->lineEditName, name},
+        {ui->lineEditHost, profile.value(QLatin1String("host")).toString()},
+        {ui->lineEditUsername, profile.value(QLatin1String("username")).toString()},
+        {ui->lineEditPassword, profile.value(QLatin1String("password")).toString()},
+        {ui->lineEditGroup, profile.value(QLatin1String("group")).toString()},
+        {ui->lineEditSecretkey, profile.value(QLatin1String("secret")).toString()},
+    };
+    for (const auto &[edit, text] : fields) {
+        edit->setText(text);
+        // A long host shows from its start, not from where the cursor was left.
+        edit->setCursorPosition(0);
+    }
 }
 
 void ProfileManager::onNewClicked()
