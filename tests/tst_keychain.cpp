@@ -40,6 +40,7 @@ bool TestKeyChain::write(KeyChainClass &keyChain, const QString &key, const QStr
 
 void TestKeyChain::initTestCase()
 {
+    secretStoreClearService();
     KeyChainClass keyChain;
     QSignalSpy errors(&keyChain, &KeyChainClass::error);
     QVERIFY2(write(keyChain, uniqueKey(QStringLiteral("probe")), QStringLiteral("probe")),

@@ -10,16 +10,19 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStringListModel>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QTranslator>
 
 namespace {
 const int waitMs = 10000;
@@ -28,15 +31,13 @@ const QString notice = QStringLiteral(
     "This software can save passwords in the Keychain of the operating system to avoid plaintext passwords, but you "
     "should evaluate whether your usage scenarios allow saving passwords and avoid potential security risks.");
 
-// Profile names are credential keys; these are this file's own.
-const QStringList usedNames{QStringLiteral("office"), QStringLiteral("lab"), QStringLiteral("home"),
-                            QStringLiteral("A"),      QStringLiteral("a"),   QStringLiteral("b")};
-
 struct BoxSeen
 {
     QString text;
     QPointer<QWidget> parent;
     bool dialogVisible = false;
+    // A link in the text can be clicked and opens in the browser.
+    bool opensLinks = false;
 };
 
 // Closes every modal box that comes up while it lives and records what each
@@ -48,7 +49,10 @@ public:
     {
         QObject::connect(&timer, &QTimer::timeout, &timer, [this, dialog] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                boxes.append(BoxSeen{box->text(), box->parentWidget(), dialog->isVisible()});
+                const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+                const bool opensLinks = label && label->openExternalLinks()
+                                        && label->textInteractionFlags().testFlag(Qt::LinksAccessibleByMouse);
+                boxes.append(BoxSeen{box->text(), box->parentWidget(), dialog->isVisible(), opensLinks});
                 box->done(QMessageBox::Ok);
             }
         });
@@ -60,27 +64,34 @@ public:
 private:
     QTimer timer;
 };
+
+// Profiles named b, A and a, without passwords, and the one used last.
+void writeProfilesbAa(const TestEnv &env, const QString &lastProfile)
+{
+    const QJsonObject plain{{QStringLiteral("host"), QStringLiteral("h")}, {QStringLiteral("username"), QStringLiteral("u")}};
+    env.writeConfigFile(QStringLiteral("profile.json"),
+                        QJsonDocument(QJsonObject{{QStringLiteral("b"), plain},
+                                                  {QStringLiteral("A"), plain},
+                                                  {QStringLiteral("a"), plain}})
+                            .toJson());
+    configManager->config.insert(QStringLiteral("lastProfile"), lastProfile);
+}
+
+// Shows the window against its own agent and waits until its deferred set-up
+// (which wires the dialog) has run and the link is up.
+bool showWindow(Orvalin &window, FakeAgent &agent)
+{
+    agent.answer(QStringLiteral("config"), QStringLiteral("ready"));
+    window.setAgentUrl(agent.url());
+    window.show();
+    return QTest::qWaitFor([&agent] { return agent.requestsFor(QStringLiteral("config")).size() == 1; }, waitMs);
+}
 } // namespace
 
-// The dialog as the main window holds it: a child of the window, loaded,
-// wired, its model shared with a host selector.
-class Fixture
+// Works a profile dialog as a user would: typing, clicking buttons and rows.
+class DialogDriver
 {
 public:
-    explicit Fixture(const QByteArray &profileFile = QByteArray())
-    {
-        if (!profileFile.isNull())
-            env.writeConfigFile(QStringLiteral("profile.json"), profileFile);
-        dialog = new ProfileManager(&window);
-        loaded = dialog->loadProfile();
-        dialog->updateModel();
-        hostSelector = new QComboBox(&window);
-        hostSelector->setModel(dialog->model);
-        dialog->initConnections();
-        window.show();
-        dialog->show();
-    }
-
     template<typename T> T *child(const char *name) const
     {
         return dialog->findChild<T *>(QLatin1String(name));
@@ -129,6 +140,28 @@ public:
     // Reopens the dialog as the window's "+" button would.
     void reopen() const { dialog->show(); }
 
+    ProfileManager *dialog = nullptr;
+};
+
+// The dialog as the main window holds it: a child of the window, loaded,
+// wired, its model shared with a host selector.
+class Fixture : public DialogDriver
+{
+public:
+    explicit Fixture(const QByteArray &profileFile = QByteArray())
+    {
+        if (!profileFile.isNull())
+            env.writeConfigFile(QStringLiteral("profile.json"), profileFile);
+        dialog = new ProfileManager(&window);
+        loaded = dialog->loadProfile();
+        dialog->updateModel();
+        hostSelector = new QComboBox(&window);
+        hostSelector->setModel(dialog->model);
+        dialog->initConnections();
+        window.show();
+        dialog->show();
+    }
+
     QStringList fieldTexts() const
     {
         QStringList texts;
@@ -153,7 +186,6 @@ public:
 
     TestEnv env;
     QWidget window;
-    ProfileManager *dialog = nullptr;
     QComboBox *hostSelector = nullptr;
     bool loaded = false;
 };
@@ -165,6 +197,7 @@ class TestProfileDialog : public QObject
 private slots:
     void init();
     void formAtStart();
+    void chineseTexts();
     void firstSaveShowsNoticeOnce();
     void requiredFields_data();
     void requiredFields();
@@ -182,12 +215,13 @@ private slots:
     void windowSelectsLastProfile();
     void windowWithoutProfileFile();
     void plusButtonOpensDialog();
+    void windowKeepsPickedHost();
 };
 
 void TestProfileDialog::init()
 {
-    for (const QString &name : usedNames)
-        secretStoreClear(name);
+    // Profile names are credential keys: every case starts without entries.
+    secretStoreClearService();
 }
 
 void TestProfileDialog::formAtStart()
@@ -211,6 +245,41 @@ void TestProfileDialog::formAtStart()
     QVERIFY(f.button("buttonSave")->isEnabled());
     QVERIFY(!f.button("buttonNew")->autoDefault());
     QVERIFY(!f.button("buttonDelete")->autoDefault());
+}
+
+void TestProfileDialog::chineseTexts()
+{
+    QTranslator translator;
+    QVERIFY(translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("orvalin"), QStringLiteral("_"),
+                            QStringLiteral(":/i18n")));
+    QCoreApplication::installTranslator(&translator);
+    const auto removeTranslator = qScopeGuard([&translator] { QCoreApplication::removeTranslator(&translator); });
+
+    Fixture f;
+    QCOMPARE(f.dialog->windowTitle(), QStringLiteral("Profile 管理"));
+    const QList<std::pair<const char *, QString>> labels{
+        {"labelName", QStringLiteral("名称：")},      {"labelHost", QStringLiteral("主机：")},
+        {"labelUsername", QStringLiteral("用户名：")}, {"labelPassword", QStringLiteral("密码：")},
+        {"labelGroup", QStringLiteral("用户组：")},    {"labelSecretkey", QStringLiteral("Secret:")}};
+    for (const auto &[name, text] : labels)
+        QCOMPARE(f.child<QLabel>(name)->text(), text);
+    QCOMPARE(f.button("buttonNew")->text(), QStringLiteral("新建"));
+    QCOMPARE(f.button("buttonDelete")->text(), QStringLiteral("删除"));
+    QCOMPARE(f.button("buttonSave")->text(), QStringLiteral("保存"));
+    for (const char *name : {"lineEditName", "lineEditHost", "lineEditUsername"})
+        QCOMPARE(f.edit(name)->placeholderText(), QStringLiteral("必须填写"));
+
+    // The keychain notice ends with a clickable link to the product's site.
+    f.fill(QStringLiteral("office"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("pw"));
+    const QList<BoxSeen> boxes = f.save();
+    QCOMPARE(boxes.size(), 1);
+    const QString text = boxes.first().text;
+    QVERIFY2(text.startsWith(QStringLiteral(
+                 "本软件具有可选的密码保存功能，其中密码将保存在操作系统的密钥串里。用户需评估自己的使用环境是否"
+                 "允许保存密码以及设备丢失可能带来的潜在风险。请务必前往本软件官网 <a href=\"https://")),
+             qPrintable(text));
+    QVERIFY2(text.endsWith(QStringLiteral("</a> 下载和使用最新版本！")), qPrintable(text));
+    QVERIFY(boxes.first().opensLinks);
 }
 
 void TestProfileDialog::firstSaveShowsNoticeOnce()
@@ -413,6 +482,8 @@ void TestProfileDialog::reselectingShownProfileKeepsEdits()
     // Another profile replaces the fields; coming back shows the stored values.
     f.clickRow(QStringLiteral("lab"));
     QCOMPARE(f.edit("lineEditHost")->text(), QStringLiteral("lab.example.com"));
+    // Filled in from its start, so a long host shows its beginning.
+    QCOMPARE(f.edit("lineEditHost")->cursorPosition(), 0);
     f.clickRow(QStringLiteral("office"));
     QCOMPARE(f.edit("lineEditHost")->text(), QStringLiteral("office.example.com"));
 }
@@ -523,13 +594,7 @@ void TestProfileDialog::windowSelectsLastProfile()
     QFETCH(QString, lastProfile);
     QFETCH(QString, shown);
     TestEnv env;
-    const QJsonObject plain{{QStringLiteral("host"), QStringLiteral("h")}, {QStringLiteral("username"), QStringLiteral("u")}};
-    env.writeConfigFile(QStringLiteral("profile.json"),
-                        QJsonDocument(QJsonObject{{QStringLiteral("b"), plain},
-                                                  {QStringLiteral("A"), plain},
-                                                  {QStringLiteral("a"), plain}})
-                            .toJson());
-    configManager->config.insert(QStringLiteral("lastProfile"), lastProfile);
+    writeProfilesbAa(env, lastProfile);
 
     Orvalin window;
     auto *hostSelector = window.findChild<QComboBox *>(QStringLiteral("comboBoxHost"));
@@ -574,11 +639,8 @@ void TestProfileDialog::plusButtonOpensDialog()
 {
     TestEnv env;
     FakeAgent agent;
-    agent.answer(QStringLiteral("config"), QStringLiteral("ready"));
     Orvalin window;
-    window.setAgentUrl(agent.url());
-    window.show();
-    QTRY_COMPARE(agent.requestsFor(QStringLiteral("config")).size(), 1);
+    QVERIFY(showWindow(window, agent));
 
     auto *hostSelector = window.findChild<QComboBox *>(QStringLiteral("comboBoxHost"));
     QCOMPARE(hostSelector->count(), 0);
@@ -609,6 +671,41 @@ void TestProfileDialog::plusButtonOpensDialog()
     QCOMPARE(hostSelector->currentText(), QStringLiteral("office"));
     QVERIFY(stored.wait(waitMs));
     QCOMPARE(secretStoreLookup(QStringLiteral("office")), QStringLiteral("pw-from-window"));
+}
+
+void TestProfileDialog::windowKeepsPickedHost()
+{
+    // Save and Delete in the dialog rebuild the shared list; the host selector
+    // keeps the profile the user picked as long as it exists.
+    TestEnv env;
+    writeProfilesbAa(env, QStringLiteral("b"));
+    FakeAgent agent;
+    Orvalin window;
+    QVERIFY(showWindow(window, agent));
+
+    auto *hostSelector = window.findChild<QComboBox *>(QStringLiteral("comboBoxHost"));
+    QCOMPARE(hostSelector->currentText(), QStringLiteral("b"));
+    hostSelector->setCurrentIndex(hostSelector->findText(QStringLiteral("a")));
+
+    DialogDriver d;
+    d.dialog = window.findChild<ProfileManager *>();
+    d.reopen();
+    d.fill(QStringLiteral("c"), QStringLiteral("h"), QStringLiteral("u"));
+    d.save();
+    QCOMPARE(hostSelector->count(), 4);
+    QCOMPARE(hostSelector->currentText(), QStringLiteral("a"));
+
+    d.reopen();
+    d.clickRow(QStringLiteral("A"));
+    d.click("buttonDelete");
+    QCOMPARE(hostSelector->count(), 3);
+    QCOMPARE(hostSelector->currentText(), QStringLiteral("a"));
+
+    // When the picked profile itself goes, the selector shows the first one.
+    d.clickRow(QStringLiteral("a"));
+    d.click("buttonDelete");
+    QCOMPARE(hostSelector->count(), 2);
+    QCOMPARE(hostSelector->currentText(), QStringLiteral("b"));
 }
 
 QTEST_MAIN(TestProfileDialog)

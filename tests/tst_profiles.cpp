@@ -13,8 +13,7 @@
 namespace {
 const int waitMs = 10000;
 
-// Profile names are credential keys too; this file keeps its own so that it
-// can run beside the other credential tests.
+// Profile names are credential keys too.
 QString key(const char *stem)
 {
     return QStringLiteral("tst-profiles-") + QLatin1String(stem);
@@ -55,8 +54,7 @@ private slots:
 
 void TestProfiles::init()
 {
-    for (const char *stem : {"office", "lab", "home", "legacy", "gone", "cbor"})
-        secretStoreClear(key(stem));
+    secretStoreClearService();
 }
 
 void TestProfiles::firstStartCreatesEmptyFile()

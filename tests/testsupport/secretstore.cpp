@@ -38,11 +38,6 @@ bool secretStoreSet(const QString &key, const QString &value)
     return secretStoreLookup(key) == value;
 }
 
-void secretStoreClear(const QString &key)
-{
-    run(QStringList{QStringLiteral("clear")} + attributes(key));
-}
-
 void secretStoreClearService()
 {
     run({QStringLiteral("clear"), QStringLiteral("server"), QStringLiteral("keychain.orvalin")});

@@ -8,6 +8,5 @@
 // Each call waits for the tool to finish.
 QString secretStoreLookup(const QString &key);
 bool secretStoreSet(const QString &key, const QString &value);
-void secretStoreClear(const QString &key);
 // Removes every entry of the service, so a test starts from an empty store.
 void secretStoreClearService();
