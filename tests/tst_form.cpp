@@ -34,6 +34,8 @@ private slots:
     void chineseTexts_data() { texts_data(); }
     void chineseTexts();
     void initialState();
+    void focusOnOpening();
+    void formLabelsCentredOnFields();
 
 private:
     void texts_data();
@@ -443,6 +445,37 @@ void TstForm::initialState()
         const QString text = window.findChild<QLabel *>(QString::fromLatin1(name))->text();
         QVERIFY2(text.contains(QLatin1String("<a href=\"https://")), name);
         QVERIFY2(text.contains(QLatin1String("#2563EB")), name);
+    }
+}
+
+// The one-time password is what a returning user types first.
+void TstForm::focusOnOpening()
+{
+    TestEnv env;
+    Orvalin window;
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QCOMPARE(QApplication::focusWidget(), formObject(&window, QStringLiteral("lineEditOTP")));
+}
+
+// The Gateway form's labels line up with the middle of their taller fields.
+void TstForm::formLabelsCentredOnFields()
+{
+    TestEnv env;
+    Orvalin window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QList<QPair<QString, QString>> rows = {{QStringLiteral("labelHost"), QStringLiteral("comboBoxHost")},
+                                                 {QStringLiteral("labelOTP"), QStringLiteral("lineEditOTP")}};
+    for (const auto &[labelName, fieldName] : rows) {
+        auto *label = qobject_cast<QLabel *>(formObject(&window, labelName));
+        auto *field = qobject_cast<QWidget *>(formObject(&window, fieldName));
+        QVERIFY(label && field);
+        const int labelMiddle = label->mapTo(&window, label->contentsRect().center()).y();
+        const int fieldMiddle = field->mapTo(&window, field->rect().center()).y();
+        const QString where = QStringLiteral("%1 at %2, %3 at %4").arg(labelName).arg(labelMiddle);
+        QVERIFY2(qAbs(labelMiddle - fieldMiddle) <= 2, qPrintable(where.arg(fieldName).arg(fieldMiddle)));
     }
 }
 

@@ -20,16 +20,21 @@ const QColor idleGrey(0x94, 0xA3, 0xB8);
 const QColor warningAmber(0xF5, 0x9E, 0x0B);
 const QColor warningInk(0x1F, 0x29, 0x37);
 
-// All artwork is drawn on a 64-unit grid and scaled to the image size, so the
-// tray images are the logo's motif at 16 pixels.
-QImage canvas(int size, QPainter &painter)
+QImage transparentImage(int size)
 {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
+    return image;
+}
+
+// All artwork is drawn on a 64-unit grid and scaled to the image size, so the
+// tray images are the logo's motif at 16 pixels. The painter works on the
+// caller's image, which outlives it.
+void beginCanvas(QImage &image, QPainter &painter)
+{
     painter.begin(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(size / 64.0, size / 64.0);
-    return image;
+    painter.scale(image.width() / 64.0, image.height() / 64.0);
 }
 
 QPolygonF bolt()
@@ -52,8 +57,9 @@ void drawBadge(QPainter &painter, const QColor &base, qreal ringWidth)
 
 QImage logo()
 {
+    QImage image = transparentImage(64);
     QPainter painter;
-    QImage image = canvas(64, painter);
+    beginCanvas(image, painter);
     drawBadge(painter, brandBlue, 4);
     painter.end();
     return image;
@@ -61,39 +67,41 @@ QImage logo()
 
 // At 16 pixels the ring would blur into the bolt, so the tray images keep
 // only the coloured square and a heavier bolt.
-QImage trayBase(const QColor &base, QPainter &painter)
+void drawTrayBase(QImage &image, const QColor &base, QPainter &painter)
 {
-    QImage image = canvas(16, painter);
+    beginCanvas(image, painter);
     painter.setPen(Qt::NoPen);
     painter.setBrush(base);
     painter.drawRoundedRect(QRectF(0, 0, 64, 64), 14, 14);
     painter.setBrush(Qt::white);
     painter.drawPolygon(QPolygonF({{40, 4}, {14, 38}, {29, 38}, {23, 60}, {50, 26}, {35, 26}, {42, 4}}));
-    return image;
 }
 
 QImage trayImage(const QColor &base)
 {
+    QImage image = transparentImage(16);
     QPainter painter;
-    QImage image = trayBase(base, painter);
+    drawTrayBase(image, base, painter);
     painter.end();
     return image;
 }
 
 QImage connectingImage()
 {
+    QImage image = transparentImage(16);
     QPainter painter;
-    QImage image = trayBase(idleGrey, painter);
+    drawTrayBase(image, idleGrey, painter);
     // Warning triangle over the lower right corner, outlined so it stays
-    // readable on light and dark task bars.
-    const QPolygonF triangle({{45, 20}, {62, 60}, {28, 60}});
+    // readable on light and dark task bars. One pixel is 4 units: the base and
+    // the exclamation mark sit on whole pixels so they stay sharp at 16 pixels.
+    const QPolygonF triangle({{46, 22}, {62, 62}, {30, 62}});
     painter.setPen(QPen(warningInk, 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.setBrush(warningAmber);
     painter.drawPolygon(triangle);
     painter.setPen(Qt::NoPen);
     painter.setBrush(warningInk);
-    painter.drawRect(QRectF(42.5, 34, 5, 14));
-    painter.drawRect(QRectF(42.5, 51, 5, 5));
+    painter.drawRect(QRectF(44, 36, 4, 12));
+    painter.drawRect(QRectF(44, 52, 4, 4));
     painter.end();
     return image;
 }
