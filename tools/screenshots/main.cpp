@@ -1,24 +1,39 @@
-// Renders the main window offscreen, one PNG per tab, in English and in Chinese.
-// Usage: orvalin-screenshots [output directory] [--dark]
-// Run with QT_QPA_PLATFORM=offscreen; the default output is docs/screenshots.
+// Renders the main window offscreen for the README and for reviewing the form
+// and the themes. Run with QT_QPA_PLATFORM=offscreen.
+//
+// Usage: orvalin-screenshots [--tabs] [--dark] [--themes] [output directory]
+//   --tabs    every tab in English and in Chinese: <view>-en.png, <view>-zh_CN.png
+//   --dark    the same tabs in the dark theme: <view>-en-dark.png, <view>-zh_CN-dark.png
+//   --themes  light and dark: every tab, the Setting tab as a session greys it,
+//             the status card in each state and the tray menu:
+//             theme-<light|dark>-<view>.png
+// Without a selection it renders --tabs and --themes. The default output
+// directory is docs/screenshots.
+//
 // The window talks to a silent in-process agent, so the status line keeps its
-// start-up text and the settings and theme are applied as in a real start.
+// start-up text, and it runs on private settings, profiles and autostart
+// directory, so the user's own stay out of the pictures.
 
 #include "appglobals.h"
 #include "configmanager.h"
+#include "connectionstatuscard.h"
 #include "orvalin.h"
+#include "traycontroller.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHostAddress>
-#include <QJsonObject>
+#include <QMenu>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTranslator>
 #include <QWebSocket>
 #include <QWebSocketServer>
+
+#include <memory>
 
 namespace {
 
@@ -30,6 +45,35 @@ void settle(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
+// Saves grabs into the output directory and lists every file it writes.
+class Shooter
+{
+public:
+    Shooter(const QDir &dir, const QUrl &agentUrl, QTextStream &out)
+        : dir(dir)
+        , agentUrl(agentUrl)
+        , out(out)
+    {
+    }
+
+    const QUrl &agent() const { return agentUrl; }
+
+    bool save(QWidget *widget, const QString &fileName)
+    {
+        settle(100);
+        const QString path = dir.filePath(fileName + QStringLiteral(".png"));
+        if (!widget->grab().save(path))
+            return false;
+        out << path << '\n';
+        return true;
+    }
+
+private:
+    QDir dir;
+    QUrl agentUrl;
+    QTextStream &out;
+};
+
 QString pageName(const QWidget *page)
 {
     QString name = page->objectName();
@@ -38,52 +82,128 @@ QString pageName(const QWidget *page)
     return name.toLower();
 }
 
-bool save(QWidget &window, const QDir &dir, const QString &name, QTextStream &out)
+// A window as the user meets it: shown, with its deferred set-up (which
+// applies the saved theme) done. The theme is read from the settings then.
+std::unique_ptr<Orvalin> openWindow(const QString &theme, const QUrl &agentUrl)
 {
-    settle(100);
-    const QString path = dir.filePath(name);
-    if (!window.grab().save(path))
-        return false;
-    out << path << '\n';
-    return true;
+    configManager->config.insert(QStringLiteral("theme"), theme);
+    auto window = std::make_unique<Orvalin>();
+    window->setAgentUrl(agentUrl);
+    window->show();
+    settle(400); // the deferred set-up runs 50 ms after the first show
+    return window;
 }
 
-bool renderLanguage(const QString &language, const QString &suffix, const QUrl &agentUrl, const QDir &dir,
-                    QTextStream &out)
+// One picture per tab, the software tab once per inner tab: prefix + view + suffix.
+bool shootTabs(Orvalin &window, const QString &prefix, const QString &suffix, Shooter &shooter)
 {
-    QTranslator translator;
-    if (language != QLatin1String("en")) {
-        if (!translator.load(QStringLiteral(":/i18n/orvalin_") + language + QStringLiteral(".qm")))
-            return false;
-        QCoreApplication::installTranslator(&translator);
-    }
-
-    const QString variant = QLatin1Char('-') + suffix + QStringLiteral(".png");
+    auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+    auto *inner = window.findChild<QTabWidget *>(QStringLiteral("tabWidgetSoftware"));
+    if (!tabs)
+        return false;
     bool ok = true;
-    {
-        Orvalin window;
-        window.setAgentUrl(agentUrl);
-        window.show();
-        settle(400); // the deferred set-up runs 50 ms after the first show
-
-        auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
-        auto *inner = window.findChild<QTabWidget *>(QStringLiteral("tabWidgetSoftware"));
-        for (int i = 0; tabs && i < tabs->count(); ++i) {
-            tabs->setCurrentIndex(i);
-            QWidget *page = tabs->widget(i);
-            if (inner && page->isAncestorOf(inner)) {
-                for (int j = 0; j < inner->count(); ++j) {
-                    inner->setCurrentIndex(j);
-                    ok &= save(window, dir, pageName(inner->widget(j)) + variant, out);
-                }
-                inner->setCurrentIndex(0);
-            } else {
-                ok &= save(window, dir, pageName(page) + variant, out);
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        QWidget *page = tabs->widget(i);
+        if (inner && page->isAncestorOf(inner)) {
+            for (int j = 0; j < inner->count(); ++j) {
+                inner->setCurrentIndex(j);
+                ok &= shooter.save(&window, prefix + pageName(inner->widget(j)) + suffix);
             }
+            inner->setCurrentIndex(0);
+        } else {
+            ok &= shooter.save(&window, prefix + pageName(page) + suffix);
         }
-        window.hide();
     }
-    QCoreApplication::removeTranslator(&translator);
+    tabs->setCurrentIndex(0);
+    return ok;
+}
+
+// Every tab in English and with the Chinese catalogue installed.
+bool shootLanguages(const QString &theme, Shooter &shooter)
+{
+    bool ok = true;
+    for (const QString &language : {QStringLiteral("en"), QStringLiteral("zh_CN")}) {
+        QTranslator translator;
+        if (language != QLatin1String("en")) {
+            if (!translator.load(QStringLiteral(":/i18n/orvalin_") + language + QStringLiteral(".qm")))
+                return false;
+            QCoreApplication::installTranslator(&translator);
+        }
+        const QString suffix = QLatin1Char('-') + language
+                               + (theme == QLatin1String("dark") ? QStringLiteral("-dark") : QString());
+        {
+            const std::unique_ptr<Orvalin> window = openWindow(theme, shooter.agent());
+            ok &= shootTabs(*window, QString(), suffix, shooter);
+        }
+        QCoreApplication::removeTranslator(&translator);
+    }
+    return ok;
+}
+
+bool shootStatusCard(Orvalin &window, const QString &prefix, Shooter &shooter)
+{
+    auto *card = window.findChild<ConnectionStatusCard *>();
+    if (!card)
+        return false;
+    card->setServerText(QStringLiteral("vpn.example.com"));
+    card->setVpnAddress(QStringLiteral("10.8.0.12"));
+    card->setErrorText(QStringLiteral("认证失败：用户名或密码错误"));
+    const QList<QPair<ConnectionStatusCard::Status, QString>> states{
+        {ConnectionStatusCard::Disconnected, QStringLiteral("disconnected")},
+        {ConnectionStatusCard::Connecting, QStringLiteral("connecting")},
+        {ConnectionStatusCard::Connected, QStringLiteral("connected")},
+        {ConnectionStatusCard::Error, QStringLiteral("error")},
+    };
+    bool ok = true;
+    for (const auto &[status, name] : states) {
+        card->setStatus(status);
+        ok &= shooter.save(&window, prefix + QStringLiteral("card-") + name);
+    }
+    card->setStatus(ConnectionStatusCard::Disconnected);
+    return ok;
+}
+
+bool shootTrayMenu(Orvalin &window, const QString &prefix, Shooter &shooter)
+{
+    auto *tray = window.findChild<TrayController *>();
+    if (!tray || !tray->menu())
+        return false;
+    tray->trayConnected();
+    QMenu *menu = tray->menu();
+    menu->ensurePolished();
+    menu->adjustSize();
+    menu->show();
+    const bool ok = shooter.save(menu, prefix + QStringLiteral("traymenu"));
+    menu->hide();
+    return ok;
+}
+
+// The light and the dark theme: every tab, the Setting tab as a session
+// greys it, the status card in each state and the tray menu.
+bool shootThemes(Shooter &shooter)
+{
+    bool ok = true;
+    for (const QString &theme : {QStringLiteral("light"), QStringLiteral("dark")}) {
+        const QString prefix = QStringLiteral("theme-") + theme + QLatin1Char('-');
+        const std::unique_ptr<Orvalin> window = openWindow(theme, shooter.agent());
+        ok &= shootTabs(*window, prefix, QString(), shooter);
+
+        auto *tabs = window->findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+        auto *setting = window->findChild<QWidget *>(QStringLiteral("tabSetting"));
+        if (tabs && setting) {
+            tabs->setCurrentWidget(setting);
+            setting->setEnabled(false);
+            ok &= shooter.save(window.get(), prefix + QStringLiteral("setting-disabled"));
+            setting->setEnabled(true);
+            tabs->setCurrentIndex(0);
+        } else {
+            ok = false;
+        }
+
+        ok &= shootStatusCard(*window, prefix, shooter);
+        ok &= shootTrayMenu(*window, prefix, shooter);
+    }
     return ok;
 }
 
@@ -97,25 +217,38 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     QTextStream err(stderr);
 
-    QStringList args = QCoreApplication::arguments().mid(1);
-    const bool dark = args.removeAll(QStringLiteral("--dark")) > 0;
-    const QDir dir(args.value(0, QStringLiteral("docs/screenshots")));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Renders the main window offscreen into PNG files."));
+    parser.addHelpOption();
+    const QCommandLineOption tabsOption(QStringLiteral("tabs"),
+                                        QStringLiteral("Every tab in English and in Chinese (<view>-<language>.png)."));
+    const QCommandLineOption darkOption(QStringLiteral("dark"),
+                                        QStringLiteral("The same tabs in the dark theme (<view>-<language>-dark.png)."));
+    const QCommandLineOption themesOption(
+        QStringLiteral("themes"),
+        QStringLiteral("Light and dark: tabs, status card states, tray menu (theme-<light|dark>-<view>.png)."));
+    parser.addOptions({tabsOption, darkOption, themesOption});
+    parser.addPositionalArgument(QStringLiteral("directory"),
+                                 QStringLiteral("Output directory (default docs/screenshots)."),
+                                 QStringLiteral("[directory]"));
+    parser.process(app);
+    if (parser.positionalArguments().size() > 1)
+        parser.showHelp(2);
+
+    const bool all = !parser.isSet(tabsOption) && !parser.isSet(darkOption) && !parser.isSet(themesOption);
+    const QDir dir(parser.positionalArguments().value(0, QStringLiteral("docs/screenshots")));
     if (!dir.mkpath(QStringLiteral("."))) {
         err << "cannot create " << dir.path() << '\n';
         return 1;
     }
 
-    // A private settings directory keeps the user's own settings and profiles out of the pictures.
     QTemporaryDir sandbox;
     configLocation = sandbox.filePath(QStringLiteral("Orvalin"));
     tempLocation = sandbox.path();
     QDir().mkpath(configLocation);
+    qputenv("XDG_CONFIG_HOME", sandbox.filePath(QStringLiteral("xdg")).toUtf8());
     configManager = new ConfigManager;
     configManager->loadConfig();
-    if (dark) {
-        configManager->config.insert(QStringLiteral("theme"), QStringLiteral("dark"));
-        configManager->saveConfig();
-    }
 
     QWebSocketServer agent(QStringLiteral("silent agent"), QWebSocketServer::NonSecureMode);
     if (!agent.listen(QHostAddress::LocalHost)) {
@@ -127,15 +260,17 @@ int main(int argc, char *argv[])
         while (QWebSocket *socket = agent.nextPendingConnection())
             links.append(socket);
     });
-    const QUrl agentUrl(QStringLiteral("ws://127.0.0.1:%1/rpc").arg(agent.serverPort()));
+    Shooter shooter(dir, QUrl(QStringLiteral("ws://127.0.0.1:%1/rpc").arg(agent.serverPort())), out);
 
     bool ok = true;
-    for (const QString &language : {QStringLiteral("en"), QStringLiteral("zh_CN")}) {
-        if (!renderLanguage(language, dark ? language + QStringLiteral("-dark") : language, agentUrl, dir, out)) {
-            err << "rendering failed for " << language << '\n';
-            ok = false;
-        }
-    }
+    if (all || parser.isSet(tabsOption))
+        ok &= shootLanguages(QStringLiteral("light"), shooter);
+    if (parser.isSet(darkOption))
+        ok &= shootLanguages(QStringLiteral("dark"), shooter);
+    if (all || parser.isSet(themesOption))
+        ok &= shootThemes(shooter);
     qDeleteAll(links);
+    if (!ok)
+        err << "some pictures could not be rendered\n";
     return ok ? 0 : 1;
 }
