@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStringListModel>
 #include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QTcpServer>
@@ -389,8 +390,15 @@ private slots:
         QCOMPARE(rig.count(QStringLiteral("connect")), 1);
     }
 
-    void refusedReconnectFallsBackToConnect()
+    void refusedReconnect_data()
     {
+        QTest::addColumn<bool>("profileLeft");
+        QTest::newRow("fresh connect after 3 s") << true;
+        QTest::newRow("no profile left: idle") << false;
+    }
+    void refusedReconnect()
+    {
+        QFETCH(bool, profileLeft);
         Rig rig;
         QVERIFY(rig.start());
         QVERIFY(rig.connectSession());
@@ -399,11 +407,51 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rig.count(QStringLiteral("reconnect")), 1, 4000);
         QElapsedTimer clock;
         clock.start();
+        QCOMPARE(rig.card()->status(), ConnectionStatusCard::Connecting);
+
+        if (!profileLeft) {
+            // The user removes every profile before the fresh attempt is due:
+            // nothing is in progress any more.
+            rig.profiles()->model->setStringList({});
+            QVERIFY(rig.hostBox()->currentText().isEmpty());
+            QTRY_COMPARE_WITH_TIMEOUT(rig.card()->status(), ConnectionStatusCard::Disconnected, 5000);
+            QCOMPARE(rig.tray()->look(), TrayController::Look::NotConnected);
+            QCOMPARE(rig.count(QStringLiteral("connect")), 1);
+            return;
+        }
         QTRY_COMPARE_WITH_TIMEOUT(rig.count(QStringLiteral("connect")), 2, 6000);
         const qint64 delay = clock.elapsed();
         QVERIFY2(delay >= 2700 && delay < 4000, qPrintable(QString::number(delay)));
         QCOMPARE(rig.agent.requestsFor(QStringLiteral("connect")).constLast().id, 2);
         QTRY_VERIFY(rig.session()->isSessionConnected());
+    }
+
+    void lateStatusAfterSessionEndIgnored()
+    {
+        Rig rig;
+        QVERIFY(rig.start());
+        QVERIFY(rig.connectSession());
+        rig.agent.answer(QStringLiteral("disconnect"), QStringLiteral("disconnected"));
+        QTest::mouseClick(rig.connectButton(), Qt::LeftButton);
+        QTRY_VERIFY(!rig.session()->isSessionConnected());
+
+        // A status answer still on its way when the session ended.
+        rig.agent.push(0, fullStatus());
+        QTest::qWait(200);
+        for (const char *name : valueLabels)
+            QVERIFY2(rig.label(name)->text().isEmpty(), name);
+        QVERIFY(!rig.detailsButton()->isEnabled());
+        auto *excluded = rig.details()->findChild<QTableWidget *>(QStringLiteral("tableExcluded"));
+        auto *secured = rig.details()->findChild<QTableWidget *>(QStringLiteral("tableSecured"));
+        QCOMPARE(excluded->rowCount() + secured->rowCount(), 0);
+
+        // The next session shows its own routes.
+        QJsonObject next = fullStatus();
+        next.insert(QStringLiteral("SplitInclude"), QJsonArray{QStringLiteral("172.16.0.0/12")});
+        next.remove(QStringLiteral("SplitExclude"));
+        QVERIFY(rig.connectSession(QString(), next));
+        QCOMPARE(tableRows(secured), QStringList{QStringLiteral("172.16.0.0/12")});
+        QCOMPARE(excluded->rowCount(), 0);
     }
 
     void closedPushShowsHiddenWindow()

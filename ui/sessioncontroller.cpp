@@ -145,7 +145,7 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
     if (reconnect) {
         // The agent could not resume the lost session: start over with the
         // profile that is selected now.
-        QTimer::singleShot(retryAfterRefusedReconnectMs, window, [this] { connectVPN(false); });
+        QTimer::singleShot(retryAfterRefusedReconnectMs, window, [this] { retryAfterRefusedReconnect(); });
         return;
     }
 
@@ -160,6 +160,20 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
     statusCard->setErrorText(message);
 }
 
+void SessionController::retryAfterRefusedReconnect()
+{
+    // With no profile selected any more (the user removed it meanwhile) there
+    // is nothing to connect: leave the connecting look instead of keeping it
+    // with nothing in progress.
+    if (linkUp() && ui->comboBoxHost->currentText().isEmpty()) {
+        statusCard->setStatus(ConnectionStatusCard::Disconnected);
+        if (tray)
+            tray->trayFailed();
+        return;
+    }
+    connectVPN(false);
+}
+
 void SessionController::getVPNStatus()
 {
     if (!linkUp())
@@ -171,8 +185,10 @@ void SessionController::getVPNStatus()
 void SessionController::onStatus(const QJsonValue &reply)
 {
     const QJsonObject status = reply.toObject();
-    // "code" means there is no session to report on.
-    if (status.contains(QLatin1String("code")))
+    // "code" means there is no session to report on. A reply that arrives
+    // after the session has ended would fill the idle window with the old
+    // figures and hand the old routes to the next session.
+    if (status.contains(QLatin1String("code")) || !sessionConnected)
         return;
 
     const SessionFormat::StatusFields fields = SessionFormat::readStatus(status);

@@ -65,6 +65,7 @@ public:
 private:
     bool linkUp() const;
     void onConnectReply(const QJsonValue &reply, bool reconnect);
+    void retryAfterRefusedReconnect();
     void onStatus(const QJsonValue &reply);
     void onSessionClosed(const QJsonValue &reply);
     void onSessionLost(const QJsonValue &reply);
