@@ -3,11 +3,13 @@
 #include "jsonrpcwebsocketclient.h"
 #include "sessionformat.h"
 
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QJsonArray>
 #include <QLabel>
 #include <QTableWidget>
 #include <QTest>
+#include <QTranslator>
 
 // The detail dialog: byte formatting, route parsing into the two tables, and
 // "stat" polling against an in-process agent only while the dialog is open.
@@ -83,9 +85,43 @@ private slots:
             QCOMPARE(table->horizontalHeaderItem(1)->text(), QStringLiteral("Prefix"));
             QCOMPARE(table->editTriggers(), QAbstractItemView::NoEditTriggers);
             QCOMPARE(table->selectionMode(), QAbstractItemView::SingleSelection);
-            QVERIFY(!table->verticalHeader()->isVisible() || table->verticalHeader()->isHidden());
+            QCOMPARE(table->frameShape(), QFrame::NoFrame);
+            QVERIFY(table->alternatingRowColors());
+            QVERIFY(!table->showGrid());
+            QVERIFY(table->verticalHeader()->isHidden());
+            QVERIFY(!table->horizontalHeader()->isHidden());
             QVERIFY(table->horizontalHeader()->stretchLastSection());
+            QVERIFY(!table->horizontalHeader()->cascadingSectionResizes());
+            QVERIFY(!table->horizontalHeader()->highlightSections());
             QCOMPARE(table->horizontalHeader()->minimumSectionSize(), 110);
+            QCOMPARE(table->horizontalHeader()->defaultSectionSize(), 110);
+        }
+    }
+
+    // The form's texts are looked up under "DetailDialog" in the catalogue.
+    void chineseTexts()
+    {
+        QTranslator translator;
+        QVERIFY(translator.load(QStringLiteral(":/i18n/orvalin_zh_CN.qm")));
+        QCoreApplication::installTranslator(&translator);
+        QWidget window;
+        DetailDialog dialog(&window);
+        QCoreApplication::removeTranslator(&translator);
+
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("流量统计和路由详情"));
+        QStringList titles;
+        for (QGroupBox *box : dialog.findChildren<QGroupBox *>())
+            titles << box->title();
+        titles.sort();
+        QStringList expected{QStringLiteral("统计"), QStringLiteral("排除路由"), QStringLiteral("安全路由")};
+        expected.sort();
+        QCOMPARE(titles, expected);
+        QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("发送字节："));
+        QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("接收字节："));
+        for (const char *name : {"tableExcluded", "tableSecured"}) {
+            auto *table = dialog.findChild<QTableWidget *>(QLatin1String(name));
+            QCOMPARE(table->horizontalHeaderItem(0)->text(), QStringLiteral("地址"));
+            QCOMPARE(table->horizontalHeaderItem(1)->text(), QStringLiteral("前缀"));
         }
     }
 

@@ -28,6 +28,10 @@ private slots:
         QCOMPARE(label(card, "statusLabel")->text(), QStringLiteral("未连接"));
         QCOMPARE(label(card, "serverLabel")->text(), QStringLiteral("点击 \"连接\" 开始"));
         QCOMPARE(label(card, "serverLabel")->text().size(), 10);
+        bool openLock = false;
+        for (QLabel *l : card.findChildren<QLabel *>())
+            openLock |= l->text() == QStringLiteral("\U0001F513");
+        QVERIFY2(openLock, "open-lock emoji shown");
         // No state change yet: the title carries no colour of its own.
         QVERIFY(label(card, "statusLabel")->styleSheet().isEmpty());
         QCOMPARE(card.minimumHeight(), 120);
