@@ -53,28 +53,14 @@ void SettingsTab::initialise()
     connect(form->checkBoxAutoStart, &QAbstractButton::toggled, this, &SettingsTab::onAutoStartToggled);
     connect(form->checkBoxMinimize, &QAbstractButton::toggled, this,
             [this](bool on) { storeSwitch("minimize", on); });
-    // The agent configuration is built from the check boxes, so it is re-sent
-    // after the new state is in place and before the file is written.
-    connect(form->checkBoxBlock, &QAbstractButton::toggled, this, [this](bool on) {
-        configManager->config.insert(QLatin1String("block"), on);
-        configureAgent();
-        configManager->saveConfig();
-    });
-    connect(form->checkBoxDebug, &QAbstractButton::toggled, this, [this](bool on) {
-        configManager->config.insert(QLatin1String("debug"), on);
-        configureAgent();
-        configManager->saveConfig();
-    });
-    connect(form->checkBoxCiscoCompat, &QAbstractButton::toggled, this, [this](bool on) {
-        configManager->config.insert(QLatin1String("cisco_compat"), on);
-        configureAgent();
-        configManager->saveConfig();
-    });
-    connect(form->checkBoxDtls, &QAbstractButton::toggled, this, [this](bool on) {
-        configManager->config.insert(QLatin1String("no_dtls"), on);
-        configureAgent();
-        configManager->saveConfig();
-    });
+    connect(form->checkBoxBlock, &QAbstractButton::toggled, this,
+            [this](bool on) { storeAgentSwitch("block", on); });
+    connect(form->checkBoxDebug, &QAbstractButton::toggled, this,
+            [this](bool on) { storeAgentSwitch("debug", on); });
+    connect(form->checkBoxCiscoCompat, &QAbstractButton::toggled, this,
+            [this](bool on) { storeAgentSwitch("cisco_compat", on); });
+    connect(form->checkBoxDtls, &QAbstractButton::toggled, this,
+            [this](bool on) { storeAgentSwitch("no_dtls", on); });
     // The translator is chosen at start-up: the language changes next time.
     connect(form->checkBoxLang, &QAbstractButton::toggled, this, [this](bool on) { storeSwitch("local", on); });
     connect(form->comboBoxTheme, &QComboBox::currentIndexChanged, this, &SettingsTab::onThemeSelected);
@@ -86,10 +72,14 @@ void SettingsTab::storeSwitch(const char *key, bool on)
     configManager->saveConfig();
 }
 
-void SettingsTab::configureAgent()
+void SettingsTab::storeAgentSwitch(const char *key, bool on)
 {
+    configManager->config.insert(QLatin1String(key), on);
+    // The agent configuration is built from the check boxes, so it is re-sent
+    // after the new state is in place and before the file is written.
     if (configure)
         configure();
+    configManager->saveConfig();
 }
 
 void SettingsTab::onAutoStartToggled(bool on)

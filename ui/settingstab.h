@@ -31,7 +31,8 @@ public:
 
 private:
     void storeSwitch(const char *key, bool on);
-    void configureAgent();
+    // A switch the agent configuration is built from.
+    void storeAgentSwitch(const char *key, bool on);
     void onAutoStartToggled(bool on);
     void onThemeSelected(int index);
 
