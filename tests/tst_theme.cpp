@@ -5,6 +5,7 @@
 #include "testenv.h"
 #include "thememanager.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
@@ -57,6 +58,20 @@ QString ruleBody(const QString &sheet, const QString &selector)
     return rule.match(bare).captured(1).simplified();
 }
 
+// A window linked to its own in-process agent and shown, so that its
+// deferred set-up (the Setting tab's initialisation among it) runs.
+struct ShownWindow
+{
+    ShownWindow()
+    {
+        window.setAgentUrl(agent.url());
+        window.show();
+    }
+
+    FakeAgent agent;
+    Orvalin window;
+};
+
 } // namespace
 
 class TestTheme : public QObject
@@ -79,6 +94,8 @@ private slots:
 
     void savedThemeAppliedAtStart_data();
     void savedThemeAppliedAtStart();
+    void themeAppliedBeforeWindowIsKept();
+    void comboPopupItemsFollowSheet();
     void lightWindowBackgroundPixel();
 
 private:
@@ -195,7 +212,53 @@ void TestTheme::sheetRules_data()
     QTest::newRow("check indicator") << light << "QCheckBox::indicator"
                                      << QStringList{"width: 20px", "height: 20px", "border-radius: 4px"};
     QTest::newRow("selected tab") << light << "QTabBar::tab:selected"
-                                  << QStringList{"color: #2563EB", "border-bottom: 2px solid #2563EB"};
+                                  << QStringList{"background-color: #FFFFFF", "color: #2563EB",
+                                                 "border-bottom: 2px solid #2563EB"};
+    QTest::newRow("dark tabs") << dark << "QTabBar::tab"
+                               << QStringList{"color: #94A3B8", "padding: 12px 20px",
+                                              "border-bottom: 2px solid transparent"};
+    QTest::newRow("dark pane") << dark << "QTabWidget::pane"
+                               << QStringList{"background-color: #1E293B", "border: 1px solid #334155",
+                                              "border-radius: 12px"};
+    // Hover borders: buttons have their own, lighter shade in dark.
+    QTest::newRow("light button hover") << light << "QPushButton:hover" << QStringList{"border-color: #CBD5E1"};
+    QTest::newRow("dark button hover") << dark << "QPushButton:hover" << QStringList{"border-color: #64748B"};
+    QTest::newRow("dark tool button hover") << dark << "QToolButton:hover" << QStringList{"border-color: #64748B"};
+    QTest::newRow("dark line edit hover") << dark << "QLineEdit:hover" << QStringList{"border-color: #475569"};
+    QTest::newRow("buttons") << light << "QPushButton"
+                             << QStringList{"border-radius: 8px", "padding: 8px 16px"};
+    QTest::newRow("dark disabled button") << dark << "QPushButton:disabled" << QStringList{"color: #475569"};
+    QTest::newRow("tool buttons") << light << "QToolButton"
+                                  << QStringList{"background-color: transparent", "border-radius: 6px",
+                                                 "padding: 4px"};
+    QTest::newRow("dark line edit") << dark << "QLineEdit"
+                                    << QStringList{"background-color: #1E293B", "border-radius: 8px",
+                                                   "padding: 10px 14px", "min-height: 24px",
+                                                   "selection-background-color: #3B82F6"};
+    QTest::newRow("combo box") << light << "QComboBox"
+                               << QStringList{"background-color: #FFFFFF", "min-width: 150px"};
+    QTest::newRow("combo drop-down") << light << "QComboBox::drop-down" << QStringList{"width: 32px"};
+    QTest::newRow("combo items") << light << "QComboBox QAbstractItemView::item"
+                                 << QStringList{"padding: 8px 12px"};
+    QTest::newRow("check box") << light << "QCheckBox" << QStringList{"spacing: 10px"};
+    QTest::newRow("dark checked box") << dark << "QCheckBox::indicator:checked"
+                                      << QStringList{"background-color: #3B82F6"};
+    QTest::newRow("scroll bar") << light << "QScrollBar:vertical" << QStringList{"width: 12px"};
+    QTest::newRow("scroll handle") << light << "QScrollBar::handle:vertical"
+                                   << QStringList{"border-radius: 6px", "min-height: 32px"};
+    QTest::newRow("progress bar") << light << "QProgressBar" << QStringList{"max-height: 8px"};
+    QTest::newRow("dark progress chunk") << dark << "QProgressBar::chunk" << QStringList{"background-color: #3B82F6"};
+    QTest::newRow("dark menu") << dark << "QMenu"
+                               << QStringList{"background-color: #1E293B", "border-radius: 8px", "padding: 8px"};
+    QTest::newRow("menu items") << light << "QMenu::item" << QStringList{"padding: 8px 16px"};
+    QTest::newRow("menu separator") << light << "QMenu::separator" << QStringList{"height: 1px"};
+    QTest::newRow("dark separator line") << dark << "QFrame[frameShape=\"4\"]"
+                                         << QStringList{"background-color: #334155", "max-height: 1px"};
+    QTest::newRow("dark dialog") << dark << "QDialog" << QStringList{"background-color: #1E293B"};
+    QTest::newRow("danger button") << dark << "QPushButton[class=\"danger\"]"
+                                   << QStringList{"background-color: #EF4444"};
+    QTest::newRow("danger hover") << dark << "QPushButton[class=\"danger\"]:hover"
+                                  << QStringList{"background-color: #DC2626"};
 }
 
 void TestTheme::sheetRules()
@@ -272,10 +335,8 @@ void TestTheme::switchingReloadsEachTime()
 
 void TestTheme::onThemeChangedSlotAppliesWithoutSaving()
 {
-    FakeAgent agent;
-    Orvalin window;
-    window.setAgentUrl(agent.url());
-    window.show();
+    ShownWindow shown;
+    Orvalin &window = shown.window;
     auto *combo = window.findChild<QComboBox *>("comboBoxTheme");
     QTRY_COMPARE(qApp->styleSheet(), readResource(":/theme/light.qss"));
 
@@ -311,10 +372,8 @@ void TestTheme::savedThemeAppliedAtStart()
     env->writeConfigFile("config.json", file);
     QVERIFY(configManager->loadConfig());
 
-    FakeAgent agent;
-    Orvalin window;
-    window.setAgentUrl(agent.url());
-    window.show();
+    ShownWindow shown;
+    Orvalin &window = shown.window;
     auto *combo = window.findChild<QComboBox *>("comboBoxTheme");
     QTRY_COMPARE(qApp->styleSheet(), readResource(sheet));
     QCOMPARE(combo->currentIndex(), index);
@@ -322,12 +381,46 @@ void TestTheme::savedThemeAppliedAtStart()
     QCOMPARE(env->readConfigFile("config.json"), file);
 }
 
+void TestTheme::themeAppliedBeforeWindowIsKept()
+{
+    // Start-up applies the saved theme before it builds the window; the
+    // Setting tab then finds it in force and styles nothing a second time.
+    env->writeConfigFile("config.json", R"({"theme": "dark"})");
+    QVERIFY(configManager->loadConfig());
+    ThemeManager::instance()->setTheme(ThemeManager::Dark);
+    QSignalSpy changed(ThemeManager::instance(), &ThemeManager::themeChanged);
+
+    ShownWindow shown;
+    shown.agent.answer("config", "ready");
+    Orvalin &window = shown.window;
+    QTRY_COMPARE(shown.agent.requestsFor("config").size(), 1);
+    QCOMPARE(window.findChild<QComboBox *>("comboBoxTheme")->currentIndex(), 1);
+    QCOMPARE(changed.size(), 0);
+    QCOMPARE(qApp->styleSheet(), readResource(":/theme/dark.qss"));
+}
+
+void TestTheme::comboPopupItemsFollowSheet()
+{
+    ShownWindow shown;
+    Orvalin &window = shown.window;
+    QTRY_COMPARE(qApp->styleSheet(), readResource(":/theme/light.qss"));
+
+    // 8 px above and below a text line of at least 20 px; the plain menu
+    // delegate would ignore the sheet and draw cramped rows.
+    const QList<QComboBox *> combos = window.findChildren<QComboBox *>();
+    QVERIFY(!combos.isEmpty());
+    for (QComboBox *combo : combos) {
+        combo->addItem(QStringLiteral("sample"));
+        QAbstractItemView *list = combo->view();
+        list->ensurePolished();
+        QVERIFY2(list->sizeHintForRow(0) >= 36, qPrintable(combo->objectName()));
+    }
+}
+
 void TestTheme::lightWindowBackgroundPixel()
 {
-    FakeAgent agent;
-    Orvalin window;
-    window.setAgentUrl(agent.url());
-    window.show();
+    ShownWindow shown;
+    Orvalin &window = shown.window;
     QTRY_COMPARE(ThemeManager::instance()->styleSheet(), readResource(":/theme/light.qss"));
     QTRY_COMPARE(qApp->styleSheet(), readResource(":/theme/light.qss"));
 

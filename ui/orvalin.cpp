@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QSslSocket>
+#include <QStyledItemDelegate>
 #include <QSysInfo>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -44,6 +45,10 @@ Orvalin::Orvalin(QWidget *parent)
 {
     tray = new TrayController(this);
     ui->setupUi(this);
+    // The theme's popup rules (item padding, accent selection) reach a combo
+    // box's list only through a styled delegate.
+    for (QComboBox *combo : findChildren<QComboBox *>())
+        combo->setItemDelegate(new QStyledItemDelegate(combo));
     setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
                    | Qt::WindowStaysOnTopHint);
     setWindowTitle(tr("Kestrum SSLVPN Client") + QStringLiteral(" v") + appVersion);
