@@ -90,6 +90,7 @@ private slots:
 
     void sameThemeTwiceLoadsAndEmitsOnce();
     void switchingReloadsEachTime();
+    void linksFollowAccent();
     void onThemeChangedSlotAppliesWithoutSaving();
 
     void savedThemeAppliedAtStart_data();
@@ -331,6 +332,17 @@ void TestTheme::switchingReloadsEachTime()
     QCOMPARE(qApp->styleSheet(), dark);
     QCOMPARE(manager->styleSheet(), dark);
     QCOMPARE(changed.size(), 3);
+}
+
+void TestTheme::linksFollowAccent()
+{
+    // Rich-text links (the "Tips" box, the About tab) are coloured from the
+    // palette, which the sheets cannot reach.
+    ThemeManager::instance()->setTheme(ThemeManager::Dark);
+    QCOMPARE(QApplication::palette().color(QPalette::Link), QColor("#3B82F6"));
+    QCOMPARE(QApplication::palette().color(QPalette::LinkVisited), QColor("#3B82F6"));
+    ThemeManager::instance()->setTheme(ThemeManager::Light);
+    QCOMPARE(QApplication::palette().color(QPalette::Link), QColor("#2563EB"));
 }
 
 void TestTheme::onThemeChangedSlotAppliesWithoutSaving()
