@@ -1,6 +1,8 @@
+#include "connectionstatuscard.h"
 #include "loading.h"
 #include "orvalin.h"
 #include "testenv.h"
+#include "thememanager.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -36,6 +38,8 @@ private slots:
     void initialState();
     void focusOnOpening();
     void formLabelsCentredOnFields();
+    void statusCardNeverSqueezed_data();
+    void statusCardNeverSqueezed();
 
 private:
     void texts_data();
@@ -480,4 +484,41 @@ void TstForm::formLabelsCentredOnFields()
 }
 
 QTEST_MAIN(TstForm)
+void TstForm::statusCardNeverSqueezed_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::newRow("disconnected") << int(ConnectionStatusCard::Disconnected);
+    QTest::newRow("connecting") << int(ConnectionStatusCard::Connecting);
+    QTest::newRow("connected") << int(ConnectionStatusCard::Connected);
+    QTest::newRow("error") << int(ConnectionStatusCard::Error);
+}
+
+// The tabs below want more height than the window has; the card's rows (the
+// connected state has an extra one) must keep theirs all the same.
+void TstForm::statusCardNeverSqueezed()
+{
+    QFETCH(int, status);
+    TestEnv env;
+    ThemeManager::instance()->setTheme(ThemeManager::Light);
+    Orvalin window;
+    auto *card = window.findChild<ConnectionStatusCard *>();
+    QVERIFY(card);
+    card->setStatus(ConnectionStatusCard::Status(status));
+    card->setServerText(QStringLiteral("vpn.example.com"));
+    card->setVpnAddress(QStringLiteral("10.8.0.12"));
+    card->setErrorText(QStringLiteral("The gateway refused the one-time password"));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCoreApplication::processEvents();
+
+    for (QLabel *label : card->findChildren<QLabel *>()) {
+        if (!label->isVisible())
+            continue;
+        const QString what = label->objectName() + QLatin1Char(' ') + label->text();
+        QVERIFY2(label->height() >= label->minimumSizeHint().height(), qPrintable(what));
+    }
+    auto *statusBar = window.findChild<QLabel *>(QStringLiteral("statusBar"));
+    QVERIFY(statusBar->geometry().bottom() < window.height());
+}
+
 #include "tst_form.moc"

@@ -212,5 +212,9 @@ void ConnectionStatusCard::updateDisplay()
     // rules such as [status="error"] re-evaluate.
     style()->unpolish(this);
     style()->polish(this);
+    // The tabs below always want more height than the window has; the card
+    // keeps at least what this state's rows need (the connected state has an
+    // extra one), between its usual 120 and its 180 at most.
+    setMinimumHeight(qBound(120, layout()->minimumSize().height(), maximumHeight()));
     update();
 }
