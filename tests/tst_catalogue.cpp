@@ -1,4 +1,8 @@
+#include "translation.h"
+
 #include <QFile>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QImage>
 #include <QLocale>
 #include <QMenu>
@@ -15,6 +19,8 @@ class TstCatalogue : public QObject
 private slots:
     void loadsOnlyForChineseChina_data();
     void loadsOnlyForChineseChina();
+    void startUpRule_data();
+    void startUpRule();
     void translations_data();
     void translations();
     void textViewContextMenu_data();
@@ -49,6 +55,36 @@ void TstCatalogue::loadsOnlyForChineseChina()
 
     QTranslator translator;
     QCOMPARE(loadCatalogue(translator, locale), found);
+}
+
+void TstCatalogue::startUpRule_data()
+{
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<bool>("settingsLoaded");
+    QTest::addColumn<QJsonValue>("local");
+    QTest::addColumn<bool>("installed");
+
+    const QLocale chinese(QLocale::Chinese, QLocale::China);
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    QTest::newRow("zh_CN, local on") << chinese << true << QJsonValue(true) << true;
+    QTest::newRow("en_US, local on") << english << true << QJsonValue(true) << false;
+    QTest::newRow("zh_CN, local off") << chinese << true << QJsonValue(false) << false;
+    QTest::newRow("zh_CN, local not a bool") << chinese << true << QJsonValue("yes") << false;
+    QTest::newRow("zh_CN, settings not loaded") << chinese << false << QJsonValue(true) << false;
+}
+
+void TstCatalogue::startUpRule()
+{
+    QFETCH(QLocale, locale);
+    QFETCH(bool, settingsLoaded);
+    QFETCH(QJsonValue, local);
+    QFETCH(bool, installed);
+
+    QTranslator translator;
+    const QJsonObject config{{QStringLiteral("local"), local}};
+    QCOMPARE(installCatalogue(translator, settingsLoaded, config, locale), installed);
+    QCOMPARE(QCoreApplication::translate("Orvalin", "Gateway"), installed ? QStringLiteral("网关") : QStringLiteral("Gateway"));
+    QCoreApplication::removeTranslator(&translator);
 }
 
 void TstCatalogue::translations_data()
