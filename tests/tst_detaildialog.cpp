@@ -11,6 +11,26 @@
 #include <QTest>
 #include <QTranslator>
 
+namespace {
+// A detail dialog on the agent link, as the window sets it up.
+struct LinkedDialog
+{
+    FakeAgent agent;
+    QWidget window;
+    JsonRpcWebSocketClient client{&window};
+    DetailDialog dialog{&window};
+    QLabel *sentLabel = dialog.findChild<QLabel *>(QStringLiteral("labelBytesSent"));
+    QLabel *receivedLabel = dialog.findChild<QLabel *>(QStringLiteral("labelBytesReceived"));
+
+    LinkedDialog() { dialog.setClient(&client); }
+    bool connectLink()
+    {
+        client.connectToServer(agent.url());
+        return QTest::qWaitFor([this] { return client.isConnected(); });
+    }
+};
+} // namespace
+
 // The detail dialog: byte formatting, route parsing into the two tables, and
 // "stat" polling against an in-process agent only while the dialog is open.
 class TestDetailDialog : public QObject
@@ -155,22 +175,16 @@ private slots:
 
     void statPolledOnlyWhileOpen()
     {
-        FakeAgent agent;
+        LinkedDialog linked;
+        FakeAgent &agent = linked.agent;
+        DetailDialog &dialog = linked.dialog;
         int sent = 0;
         agent.setResponder(QStringLiteral("stat"), [&sent](const FakeAgent::Request &) {
             ++sent;
             return std::optional<QJsonValue>(QJsonObject{{QStringLiteral("bytesSent"), 1536000 * sent},
                                                          {QStringLiteral("bytesReceived"), 999}});
         });
-        QWidget window;
-        JsonRpcWebSocketClient client(&window);
-        client.connectToServer(agent.url());
-        QTRY_VERIFY(client.isConnected());
-
-        DetailDialog dialog(&window);
-        dialog.setClient(&client);
-        auto *sentLabel = dialog.findChild<QLabel *>(QStringLiteral("labelBytesSent"));
-        auto *receivedLabel = dialog.findChild<QLabel *>(QStringLiteral("labelBytesReceived"));
+        QVERIFY(linked.connectLink());
 
         // Opened three times in one connection: still one request a second.
         for (int round = 0; round < 3; ++round) {
@@ -192,8 +206,8 @@ private slots:
         }
         QCOMPARE(agent.requestsFor(QStringLiteral("stat")).constFirst().id, 7);
         QCOMPARE(agent.requestsFor(QStringLiteral("stat")).constFirst().params, QJsonObject());
-        QTRY_VERIFY(sentLabel->text().endsWith(QLatin1String(" MB")));
-        QCOMPARE(receivedLabel->text(), QStringLiteral("999.00 B"));
+        QTRY_VERIFY(linked.sentLabel->text().endsWith(QLatin1String(" MB")));
+        QCOMPARE(linked.receivedLabel->text(), QStringLiteral("999.00 B"));
     }
 
     void statRepliesRead_data()
@@ -213,16 +227,13 @@ private slots:
         QFETCH(QJsonObject, reply);
         QFETCH(QString, sentText);
         QFETCH(QString, receivedText);
-        FakeAgent agent;
+        LinkedDialog linked;
+        FakeAgent &agent = linked.agent;
+        DetailDialog &dialog = linked.dialog;
+        QLabel *sentLabel = linked.sentLabel;
+        QLabel *receivedLabel = linked.receivedLabel;
         agent.answer(QStringLiteral("stat"), reply);
-        QWidget window;
-        JsonRpcWebSocketClient client(&window);
-        client.connectToServer(agent.url());
-        QTRY_VERIFY(client.isConnected());
-        DetailDialog dialog(&window);
-        dialog.setClient(&client);
-        auto *sentLabel = dialog.findChild<QLabel *>(QStringLiteral("labelBytesSent"));
-        auto *receivedLabel = dialog.findChild<QLabel *>(QStringLiteral("labelBytesReceived"));
+        QVERIFY(linked.connectLink());
         sentLabel->setText(QStringLiteral("kept"));
         receivedLabel->setText(QStringLiteral("kept"));
 
@@ -240,14 +251,10 @@ private slots:
 
     void noLinkNoRequest()
     {
-        FakeAgent agent;
-        QWidget window;
-        JsonRpcWebSocketClient client(&window);
-        DetailDialog dialog(&window);
-        dialog.setClient(&client); // never connected
-        dialog.show();
+        LinkedDialog linked; // never connected
+        linked.dialog.show();
         QTest::qWait(1300);
-        QVERIFY(agent.requests.isEmpty());
+        QVERIFY(linked.agent.requests.isEmpty());
     }
 };
 
