@@ -148,7 +148,7 @@ void Orvalin::afterShowOneTime()
     // The session is not left running behind a program that has gone; nothing
     // waits for the agent's answer.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
-        if (tray->sessionUp())
+        if (session->isSessionConnected())
             disconnectVPN();
     });
     rpcClient = new JsonRpcWebSocketClient(this);

@@ -35,7 +35,6 @@ public:
 
     // Tells the close rule whether a session is up.
     void setSessionQuery(std::function<bool()> query);
-    bool sessionUp() const;
 
     void trayConnecting();
     // Connected image; "连接网关" disabled, "断开网关" enabled.
@@ -70,6 +69,7 @@ signals:
     void disconnectRequested();
 
 private:
+    bool sessionUp() const;
     void setLook(Look look);
 
     QWidget *window;
