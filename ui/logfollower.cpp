@@ -99,7 +99,10 @@ void LogFollower::append(QFile &file, qint64 size)
     offset += bytes.size();
     lastBytes = QByteArray(lastBytes + bytes).right(identityBytes);
     view->appendPlainText(decode(bytes));
-    view->dropOldestLines(maxHeldCharacters);
+    // Dropping lines re-lays out the whole view, so it drops a tenth at
+    // once rather than a little on every append.
+    if (view->heldCharacters() > maxHeldCharacters)
+        view->dropOldestLines(maxHeldCharacters - maxHeldCharacters / 10);
 }
 
 QString LogFollower::decode(const QByteArray &bytes)

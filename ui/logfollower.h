@@ -10,7 +10,8 @@ class TextBrowser;
 
 // Shows a growing log file in a TextBrowser and follows it: new bytes are
 // appended, a file that shrank or was replaced (log rotation) is read again,
-// and the view never holds more than `maxHeldCharacters` of it.
+// and the view never holds more than `maxHeldCharacters` of it: past that,
+// the oldest lines go, a tenth of the bound at a time.
 class LogFollower : public QObject
 {
     Q_OBJECT
