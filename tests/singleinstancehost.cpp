@@ -5,6 +5,7 @@
 #include "windowforward.h"
 
 #include <QFile>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
 
@@ -36,9 +37,15 @@ int main(int argc, char *argv[])
     const QString stopFile = QString::fromLocal8Bit(argument(argc, argv, "--stop"));
     const char *optionText = argument(argc, argv, "--options");
     const int options = optionText ? std::atoi(optionText) : SingleApplication::ScopeUser;
+    const char *busyText = argument(argc, argv, "--busy");
 
     SingleApplication app(argc, argv, false, options, 1000, key);
     say("primary " + app.blockName().toLatin1());
+    // Holds the GUI thread, as a long scan does in the client.
+    if (busyText) {
+        QThread::msleep(std::atoi(busyText));
+        say("idle");
+    }
 
     // Starts hidden, as the client does when it sits in the tray.
     QWidget window;

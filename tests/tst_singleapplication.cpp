@@ -23,12 +23,14 @@ const QString hostPath = QStringLiteral(ORVALIN_BIN_DIR "/singleinstancehost");
 class Host
 {
 public:
-    Host(const QString &program, const QString &key, const QString &stopFile, int options = ScopeUser)
+    Host(const QString &program, const QString &key, const QString &stopFile, int options = ScopeUser,
+         const QStringList &extra = {})
         : stopFile(stopFile)
     {
         process.setProgram(program);
-        process.setArguments({QStringLiteral("--key"), key, QStringLiteral("--stop"), stopFile,
-                              QStringLiteral("--options"), QString::number(options)});
+        process.setArguments(QStringList{QStringLiteral("--key"), key, QStringLiteral("--stop"), stopFile,
+                                         QStringLiteral("--options"), QString::number(options)}
+                             + extra);
         QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] {
             out += process.readAllStandardOutput();
         });
@@ -100,6 +102,7 @@ private slots:
     void parseHello_data();
     void parseHello();
     void secondStartExitsAndBringsWindowForward();
+    void busyPrimaryKeepsItsPlace();
     void separatePrimaries_data();
     void separatePrimaries();
     void nextStartAfterPrimaryEnds_data();
@@ -225,6 +228,31 @@ void TestSingleApplication::secondStartExitsAndBringsWindowForward()
     stopHosts();
     QVERIFY(first.process.waitForFinished(10000));
     QCOMPARE(first.process.exitCode(), 0);
+}
+
+void TestSingleApplication::busyPrimaryKeepsItsPlace()
+{
+    const QString key = freshKey();
+    Host busy(hostPath, key, stopFile(), ScopeUser, {QStringLiteral("--busy"), QStringLiteral("4000")});
+    QVERIFY(busy.waitPrimary());
+
+    // The primary cannot answer within the second start's time-out, yet it is
+    // alive: the second start must not take its place.
+    Host second(hostPath, key, stopFile());
+    QVERIFY(second.process.waitForFinished(10000));
+    QCOMPARE(second.process.exitCode(), 0);
+    QVERIFY2(!second.out.contains("primary"), second.out.constData());
+    QCOMPARE(busy.process.state(), QProcess::Running);
+    QVERIFY(!busy.out.contains("idle"));
+
+    // Once free again it serves the next start.
+    QTRY_VERIFY_WITH_TIMEOUT(busy.out.contains("idle"), 10000);
+    Host third(hostPath, key, stopFile());
+    QVERIFY(third.process.waitForFinished(10000));
+    QCOMPARE(third.process.exitCode(), 0);
+    QTRY_VERIFY(busy.count("instanceStarted") >= 1);
+    stopHosts();
+    QVERIFY(busy.process.waitForFinished(10000));
 }
 
 void TestSingleApplication::separatePrimaries_data()
