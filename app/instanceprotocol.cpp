@@ -9,7 +9,7 @@
 
 namespace InstanceProtocol {
 
-quint16 blockChecksum(const InstanceBlock &block)
+quint16 infoChecksum(const InstanceBlock &block)
 {
     return qChecksum(QByteArrayView(reinterpret_cast<const char *>(&block), offsetof(InstanceBlock, checksum)),
                      Qt::ChecksumIso3309);
@@ -17,7 +17,7 @@ quint16 blockChecksum(const InstanceBlock &block)
 
 bool isConsistent(const InstanceBlock &block)
 {
-    return block.checksum == blockChecksum(block);
+    return block.checksum == infoChecksum(block);
 }
 
 void resetBlock(InstanceBlock &block)
@@ -26,7 +26,7 @@ void resetBlock(InstanceBlock &block)
     block.secondaryCount = 0;
     block.primaryProcessId = -1;
     block.primaryUserName[0] = '\0';
-    block.checksum = blockChecksum(block);
+    block.checksum = infoChecksum(block);
 }
 
 QString computeBlockName(const BlockNameInputs &inputs)

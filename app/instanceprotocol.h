@@ -45,7 +45,7 @@ constexpr qint64 maxMessageLength = 1024 * 1024;
 constexpr char acknowledgement = '\n';
 
 // CRC-16 (ISO 3309) over every byte before the checksum field.
-quint16 blockChecksum(const InstanceBlock &block);
+quint16 infoChecksum(const InstanceBlock &block);
 bool isConsistent(const InstanceBlock &block);
 // No primary, no secondaries, no user; checksum recomputed.
 void resetBlock(InstanceBlock &block);

@@ -174,7 +174,7 @@ SingleApplicationPrivate::~SingleApplicationPrivate()
                 b->hasPrimary = false;
                 b->primaryProcessId = -1;
                 b->primaryUserName[0] = '\0';
-                b->checksum = blockChecksum(*b);
+                b->checksum = infoChecksum(*b);
             }
             memory->unlock();
         }
@@ -200,7 +200,7 @@ void SingleApplicationPrivate::becomePrimary()
     b->hasPrimary = true;
     b->primaryProcessId = QCoreApplication::applicationPid();
     qstrncpy(b->primaryUserName, currentUserName().toUtf8().constData(), sizeof(b->primaryUserName));
-    b->checksum = blockChecksum(*b);
+    b->checksum = infoChecksum(*b);
     ownInstanceId = 0;
 
     // A server name left by a primary that died would make listen fail.
@@ -216,7 +216,7 @@ void SingleApplicationPrivate::registerSecondary()
 {
     InstanceBlock *b = block();
     b->secondaryCount += 1;
-    b->checksum = blockChecksum(*b);
+    b->checksum = infoChecksum(*b);
     ownInstanceId = b->secondaryCount;
 }
 

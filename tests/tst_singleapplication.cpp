@@ -351,7 +351,7 @@ void TestSingleApplication::inconsistentBlockIsTakenOverAfterFiveSeconds()
         // A live process id, so only the checksum can free the block.
         b->hasPrimary = true;
         b->primaryProcessId = QCoreApplication::applicationPid();
-        b->checksum = quint16(blockChecksum(*b) ^ 0x5a5a);
+        b->checksum = quint16(infoChecksum(*b) ^ 0x5a5a);
         QVERIFY(block.unlock());
     }
 
