@@ -1,5 +1,7 @@
 #pragma once
 
+#include "instanceprotocol.h"
+
 #include <QApplication>
 
 class SingleApplicationPrivate;
@@ -15,10 +17,10 @@ class SingleApplication : public QApplication
 
 public:
     enum Option {
-        ScopeUser = 0x01,
-        NotifySecondary = 0x04,
-        KeyWithoutVersion = 0x08,
-        KeyWithoutPath = 0x10,
+        ScopeUser = InstanceProtocol::ScopeUser,
+        NotifySecondary = InstanceProtocol::NotifySecondary,
+        KeyWithoutVersion = InstanceProtocol::KeyWithoutVersion,
+        KeyWithoutPath = InstanceProtocol::KeyWithoutPath,
     };
 
     SingleApplication(int &argc, char *argv[], bool secondaryAllowed = false, int options = ScopeUser,

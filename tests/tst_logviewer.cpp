@@ -61,7 +61,6 @@ private:
     std::unique_ptr<TextBrowser> view;
     std::unique_ptr<LogFollower> follower;
     QString logPath;
-    QStringList rotatedPaths;
     // Opens the viewer on the log as it stands.
     bool follow();
 };
