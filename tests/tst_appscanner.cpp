@@ -507,6 +507,13 @@ void TestAppScanner::processScanOfThisMachine()
     }
     QCOMPARE(selfCount, 1);
     QCOMPARE(sleepCount, 1);
+
+    // Kernel threads are the system's, not programs: kthreadd (pid 2) heads them.
+    QFile kthreadd(QStringLiteral("/proc/2/comm"));
+    if (kthreadd.open(QIODevice::ReadOnly) && kthreadd.readAll().trimmed() == "kthreadd") {
+        for (const SoftwareInfo &info : list)
+            QVERIFY(info.processName != QLatin1String("kthreadd"));
+    }
     for (auto &sleeper : sleepers)
         sleeper->waitForFinished();
 }
