@@ -76,6 +76,24 @@ QString opensslDigest(const QString &algorithm, const QString &path)
     return QString::fromLatin1(openssl.readAllStandardOutput()).section(QLatin1Char(' '), 0, 0);
 }
 
+// How far this process has read the open file at path, from /proc/self/fdinfo; -1 when not open.
+qint64 readPosition(const QString &path)
+{
+    const QFileInfoList fds = QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::AllEntries | QDir::System);
+    for (const QFileInfo &fd : fds) {
+        if (fd.symLinkTarget() != path)
+            continue;
+        QFile info(QStringLiteral("/proc/self/fdinfo/") + fd.fileName());
+        if (!info.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : info.readAll().split('\n')) {
+            if (line.startsWith("pos:"))
+                return line.mid(4).trimmed().toLongLong();
+        }
+    }
+    return -1;
+}
+
 } // namespace
 
 class TestAppScanner : public QObject
@@ -524,7 +542,7 @@ void TestAppScanner::processScanRules()
     QTemporaryDir dir(m_dir.filePath(QStringLiteral("procs-XXXXXX")));
     const QString sleep = QStandardPaths::findExecutable(QStringLiteral("sleep"));
     QVERIFY(!sleep.isEmpty());
-    const QStringList names{"SVCHOST.EXE", "svchost2.exe", "Setup.EXE", "tunwarden-sim", "KestrumSSLVPN"};
+    const QStringList names{"SVCHOST.EXE", "svchost2.exe", "Setup.EXE", "tunwarden-sim", "KestrumSSLVPN", "vanished"};
     QList<std::shared_ptr<QProcess>> processes;
     for (const QString &name : names) {
         const QString copy = dir.filePath(name);
@@ -534,6 +552,8 @@ void TestAppScanner::processScanRules()
         QVERIFY2(process->waitForStarted(), qPrintable(name));
         processes.append(process);
     }
+    // A program removed from the disk while it runs keeps its path but has no size.
+    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("vanished"))));
 
     AppScanner scanner;
     const QList<SoftwareInfo> list = AppScannerTestAccess::scanRunningProcesses(scanner);
@@ -547,7 +567,11 @@ void TestAppScanner::processScanRules()
         if (info.executablePath.startsWith(dir.path()))
             byProcess.insert(info.processName, info);
     }
-    QCOMPARE(byProcess.size(), 2);
+    QCOMPARE(byProcess.size(), 3);
+    const SoftwareInfo vanished = byProcess.value(QStringLiteral("vanished"));
+    QCOMPARE(vanished.executablePath, dir.filePath(QStringLiteral("vanished")));
+    QCOMPARE(vanished.fileSize, qint64(0));
+    QVERIFY(vanished.digitalSigner.isEmpty());
     QVERIFY(byProcess.contains(QStringLiteral("svchost2.exe")));
     QCOMPARE(byProcess.value(QStringLiteral("svchost2.exe")).name, QStringLiteral("svchost2"));
     QCOMPARE(byProcess.value(QStringLiteral("Setup.EXE")).name, QStringLiteral("Setup"));
@@ -588,6 +612,11 @@ void TestAppScanner::digests()
 
     AppScanner scanner;
     QSignalSpy progress(&scanner, &AppScanner::hashProgress);
+    qint64 positionAtHalf = -2;
+    connect(&scanner, &AppScanner::hashProgress, this, [&](const QString &, int percent) {
+        if (percent == 50)
+            positionAtHalf = readPosition(path);
+    });
     SoftwareInfo info;
     info.name = QStringLiteral("kept");
     info.executablePath = path;
@@ -601,6 +630,10 @@ void TestAppScanner::digests()
         QCOMPARE(progress.at(i).at(0).toString(), QFileInfo(path).fileName());
         QCOMPARE(progress.at(i).at(1).toInt(), i * 50);
     }
+    // 50 comes once half of the file has been read, not before and not at the end.
+    QVERIFY2(positionAtHalf * 2 >= size, qPrintable(QString::number(positionAtHalf)));
+    if (size > 1048576)
+        QVERIFY2(positionAtHalf < size, qPrintable(QString::number(positionAtHalf)));
 }
 
 void TestAppScanner::hashesOfEmptyFile()
