@@ -60,8 +60,8 @@ QString makeFile(const QString &root, const QString &relative, qint64 size = 16,
 // "rel/path:size[:x]" entries.
 void makeTree(const QString &root, const QStringList &files)
 {
-    for (const QString &spec : files) {
-        const QStringList parts = spec.split(QLatin1Char(':'));
+    for (const QString &entry : files) {
+        const QStringList parts = entry.split(QLatin1Char(':'));
         makeFile(root, parts.at(0), parts.value(1, QStringLiteral("16")).toLongLong(),
                  parts.value(2) == QLatin1String("x"));
     }
