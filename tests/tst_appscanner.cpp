@@ -633,11 +633,17 @@ void TestAppScanner::processScanOfThisMachine()
 
 void TestAppScanner::processScanRules()
 {
-    // Real processes under Windows-style names: copies of sleep.
+    // Real processes under Windows-style names: copies of sleep. The listed
+    // ones carry this test's pid, so that no other process on the machine
+    // shares their names.
     QTemporaryDir dir(m_dir.filePath(QStringLiteral("procs-XXXXXX")));
     const QString sleep = QStandardPaths::findExecutable(QStringLiteral("sleep"));
     QVERIFY(!sleep.isEmpty());
-    const QStringList names{"SVCHOST.EXE", "svchost2.exe", "Setup.EXE", "tunwarden-sim", "KestrumSSLVPN", "vanished"};
+    const QString pid = QString::number(QCoreApplication::applicationPid());
+    const QString svchost2 = QStringLiteral("svchost2-%1.exe").arg(pid);
+    const QString setup = QStringLiteral("Setup%1.EXE").arg(pid);
+    const QString vanished = QStringLiteral("vanished%1").arg(pid);
+    const QStringList names{"SVCHOST.EXE", svchost2, setup, "tunwarden-sim", "KestrumSSLVPN", vanished};
     QList<std::shared_ptr<QProcess>> processes;
     for (const QString &name : names) {
         const QString copy = dir.filePath(name);
@@ -648,7 +654,7 @@ void TestAppScanner::processScanRules()
         processes.append(process);
     }
     // A program removed from the disk while it runs keeps its path but has no size.
-    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("vanished"))));
+    QVERIFY(QFile::remove(dir.filePath(vanished)));
 
     AppScanner scanner;
     const QList<SoftwareInfo> list = AppScannerTestAccess::scanRunningProcesses(scanner);
@@ -663,14 +669,14 @@ void TestAppScanner::processScanRules()
             byProcess.insert(info.processName, info);
     }
     QCOMPARE(byProcess.size(), 3);
-    const SoftwareInfo vanished = byProcess.value(QStringLiteral("vanished"));
-    QCOMPARE(vanished.executablePath, dir.filePath(QStringLiteral("vanished")));
-    QCOMPARE(vanished.fileSize, qint64(0));
-    QVERIFY(vanished.digitalSigner.isEmpty());
-    QVERIFY(byProcess.contains(QStringLiteral("svchost2.exe")));
-    QCOMPARE(byProcess.value(QStringLiteral("svchost2.exe")).name, QStringLiteral("svchost2"));
-    QCOMPARE(byProcess.value(QStringLiteral("Setup.EXE")).name, QStringLiteral("Setup"));
-    QCOMPARE(byProcess.value(QStringLiteral("Setup.EXE")).executablePath, dir.filePath(QStringLiteral("Setup.EXE")));
+    const SoftwareInfo gone = byProcess.value(vanished);
+    QCOMPARE(gone.executablePath, dir.filePath(vanished));
+    QCOMPARE(gone.fileSize, qint64(0));
+    QVERIFY(gone.digitalSigner.isEmpty());
+    QCOMPARE(byProcess.value(svchost2).name, QStringLiteral("svchost2-") + pid);
+    QCOMPARE(byProcess.value(setup).name, QStringLiteral("Setup") + pid);
+    QCOMPARE(byProcess.value(setup).executablePath, dir.filePath(setup));
+    QCOMPARE(byProcess.value(setup).installPath, dir.path());
 }
 
 void TestAppScanner::digests_data()
