@@ -198,7 +198,8 @@ Pair md5AndSha256(const QString &filePath, const std::function<void()> &halfRead
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return Pair();
     HalfWatch half(file.size(), halfRead);
-    if (threads == Threads::Auto && QThread::idealThreadCount() > 1)
+    // A small file is done before a second thread would have started.
+    if (threads == Threads::Auto && QThread::idealThreadCount() > 1 && file.size() > 4 * BlockSize)
         return twoThreads(file, half);
     return singleThread(file, half);
 }

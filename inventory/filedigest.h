@@ -20,7 +20,7 @@ struct Pair
 enum class Threads { Auto, Single };
 
 // MD5 and SHA-256 of one file from a single read. With more than one core the
-// same blocks feed an MD5 thread and a SHA-256 thread at once. halfRead is
+// same blocks of a file above 1 MiB feed an MD5 thread and a SHA-256 thread at once. halfRead is
 // called once, as soon as half of the file has been read (at the end for an
 // empty file); it is not called when the file cannot be opened.
 Pair md5AndSha256(const QString &filePath, const std::function<void()> &halfRead = {},
