@@ -173,6 +173,8 @@ QList<SoftwareInfo> AppScanner::scanUninstallRoots(const std::vector<InventorySo
         }
     }
 
+    if (stopping())
+        return list; // the port probe can take seconds; nobody waits for this list
     const QString ports = getListeningPorts();
     for (SoftwareInfo &info : list)
         info.portList = ports;
