@@ -1,4 +1,5 @@
 #include "authenticode.h"
+#include "opensslptr.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -6,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
+
+#include <openssl/pem.h>
 
 // Authenticode signatures checked with OpenSSL, on PE images generated here
 // and signed by osslsigncode with a throw-away CA, and on one real-world
@@ -21,12 +24,16 @@ private slots:
     void hostileHeaders_data();
     void hostileHeaders();
     void everyTruncationIsRejected();
+    void timestampFromAnotherSignature();
+    void counterSignature_data();
+    void counterSignature();
     void realWorldSignature();
 
 private:
     QString fixture(const QString &name) const { return m_dir.filePath(name); }
     QByteArray readFixture(const QString &name) const;
     Authenticode::TrustAnchors testAnchors() const;
+    bool osslsigncodeAccepts(const QString &path, bool trustTestCa, QByteArray *output) const;
 
     QTemporaryDir m_dir;
 };
@@ -117,11 +124,45 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// Where the signature's certificate table starts, read from the
-// certificate-table directory entry of a PE32+ image.
+// The certificate-table directory entry, and the table it points to.
+int certEntryOffset(const QByteArray &image)
+{
+    const bool plus = qFromLittleEndian<quint16>(image.constData() + 0x58) == 0x20b;
+    return 0x58 + (plus ? 112 : 96) + 4 * 8;
+}
+
 int certTableOffset(const QByteArray &image)
 {
-    return qFromLittleEndian<quint32>(image.constData() + 0x58 + 112 + 4 * 8);
+    return qFromLittleEndian<quint32>(image.constData() + certEntryOffset(image));
+}
+
+OpenSsl::Pkcs7 signatureOf(const QByteArray &image)
+{
+    const int table = certTableOffset(image);
+    const auto *der = reinterpret_cast<const unsigned char *>(image.constData() + table + 8);
+    return OpenSsl::Pkcs7(d2i_PKCS7(nullptr, &der, qFromLittleEndian<quint32>(image.constData() + table) - 8));
+}
+
+// The image with its certificate table replaced by one holding `p7`.
+QByteArray withSignature(QByteArray image, PKCS7 *p7)
+{
+    image.truncate(certTableOffset(image));
+    QByteArray der(i2d_PKCS7(p7, nullptr), '\0');
+    auto *out = reinterpret_cast<unsigned char *>(der.data());
+    i2d_PKCS7(p7, &out);
+    QByteArray table(8, '\0');
+    put32(table, 0, quint32(8 + der.size()));
+    put16(table, 4, 0x0200);
+    put16(table, 6, 0x0002);
+    table += der;
+    table.append((8 - table.size() % 8) % 8, '\0');
+    put32(image, certEntryOffset(image) + 4, quint32(table.size()));
+    return image + table;
+}
+
+PKCS7_SIGNER_INFO *firstSigner(PKCS7 *p7)
+{
+    return sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7), 0);
 }
 
 enum class Change { None, FlipCode, FlipChecksum, TruncateToHalf, TruncateHeaders };
@@ -141,6 +182,20 @@ Authenticode::TrustAnchors TstAuthenticode::testAnchors() const
     Authenticode::TrustAnchors anchors;
     anchors.extraPem = readFixture(QStringLiteral("ca.pem"));
     return anchors;
+}
+
+bool TstAuthenticode::osslsigncodeAccepts(const QString &path, bool trustTestCa, QByteArray *output) const
+{
+    QStringList arguments = {QStringLiteral("verify"), QStringLiteral("-ignore-crl"), QStringLiteral("-in"), path};
+    if (trustTestCa)
+        arguments << QStringLiteral("-CAfile") << fixture(QStringLiteral("ca.pem")) << QStringLiteral("-TSA-CAfile")
+                  << fixture(QStringLiteral("ca.pem"));
+    QProcess osslsigncode;
+    osslsigncode.setProcessChannelMode(QProcess::MergedChannels);
+    osslsigncode.start(QStringLiteral("osslsigncode"), arguments);
+    const bool finished = osslsigncode.waitForFinished(60000);
+    *output = osslsigncode.readAll();
+    return finished && osslsigncode.exitStatus() == QProcess::NormalExit && osslsigncode.exitCode() == 0;
 }
 
 void TstAuthenticode::initTestCase()
@@ -231,15 +286,8 @@ void TstAuthenticode::signer()
     QCOMPARE(Authenticode::signerName(path, anchors), expected);
     QCOMPARE(Authenticode::signerName(Authenticode::BufferSource(bytes), anchors), expected);
 
-    QStringList arguments = {QStringLiteral("verify"), QStringLiteral("-ignore-crl"), QStringLiteral("-in"), path};
-    if (trustTestCa)
-        arguments << QStringLiteral("-CAfile") << fixture(QStringLiteral("ca.pem")) << QStringLiteral("-TSA-CAfile")
-                  << fixture(QStringLiteral("ca.pem"));
-    QProcess osslsigncode;
-    osslsigncode.setProcessChannelMode(QProcess::MergedChannels);
-    osslsigncode.start(QStringLiteral("osslsigncode"), arguments);
-    QVERIFY(osslsigncode.waitForFinished(60000));
-    QVERIFY2((osslsigncode.exitCode() == 0) == !expected.isEmpty(), osslsigncode.readAll().constData());
+    QByteArray output;
+    QVERIFY2(osslsigncodeAccepts(path, trustTestCa, &output) == !expected.isEmpty(), output.constData());
 }
 
 void TstAuthenticode::hostileHeaders_data()
@@ -292,6 +340,99 @@ void TstAuthenticode::everyTruncationIsRejected()
         if (!Authenticode::signerName(Authenticode::BufferSource(bytes.first(length)), anchors).isEmpty())
             QFAIL(qPrintable(QStringLiteral("a prefix of %1 bytes verified").arg(length)));
     }
+}
+
+// A timestamp vouches for one signature value only: a valid token taken
+// from another signature of the same publisher proves nothing here.
+void TstAuthenticode::timestampFromAnotherSignature()
+{
+    const OpenSsl::Pkcs7 donor = signatureOf(readFixture(QStringLiteral("expired32-stamped.exe")));
+    const QByteArray image = readFixture(QStringLiteral("expired.exe"));
+    const OpenSsl::Pkcs7 p7 = signatureOf(image);
+    QVERIFY(donor && p7);
+    QVERIFY(PKCS7_set_attributes(firstSigner(p7.get()), firstSigner(donor.get())->unauth_attr) == 1);
+
+    const QString path = m_dir.filePath(QStringLiteral("transplanted.exe"));
+    QVERIFY(writeFile(path, withSignature(image, p7.get())));
+    QCOMPARE(Authenticode::signerName(path, testAnchors()), QString());
+    QByteArray output;
+    QVERIFY2(!osslsigncodeAccepts(path, true, &output), output.constData());
+
+    // The same token on the signature it was made for does verify.
+    const QString own = m_dir.filePath(QStringLiteral("own.exe"));
+    QVERIFY(writeFile(own, withSignature(readFixture(QStringLiteral("expired32-stamped.exe")), donor.get())));
+    QCOMPARE(Authenticode::signerName(own, testAnchors()), QStringLiteral("Orvalin Former Publisher"));
+}
+
+void TstAuthenticode::counterSignature_data()
+{
+    QTest::addColumn<QString>("counterSigner");
+    QTest::addColumn<qint64>("signedAt");
+    QTest::addColumn<bool>("overOwnSignature");
+    QTest::addColumn<QString>("expected");
+
+    const qint64 whileValid = 1590969600; // 2020-06-01, the certificate expired on 2021-01-01
+    const qint64 afterExpiry = 1640995200; // 2022-01-01
+    QTest::newRow("while valid") << "tsa" << whileValid << true << "Orvalin Former Publisher";
+    QTest::newRow("after expiry") << "tsa" << afterExpiry << true << QString();
+    QTest::newRow("over another signature") << "tsa" << whileValid << false << QString();
+    QTest::newRow("counter-signer is no TSA") << "publisher" << whileValid << true << QString();
+}
+
+// The older Authenticode timestamp: a PKCS#9 counter-signature whose signing
+// time moves the chain check, made here with OpenSSL as a timestamping
+// server would.
+void TstAuthenticode::counterSignature()
+{
+    QFETCH(QString, counterSigner);
+    QFETCH(qint64, signedAt);
+    QFETCH(bool, overOwnSignature);
+    QFETCH(QString, expected);
+
+    const QByteArray certPem = readFixture(counterSigner + QStringLiteral(".pem"));
+    const QByteArray keyPem = readFixture(counterSigner + QStringLiteral(".key"));
+    const OpenSsl::Bio certBio(BIO_new_mem_buf(certPem.constData(), int(certPem.size())));
+    const OpenSsl::Bio keyBio(BIO_new_mem_buf(keyPem.constData(), int(keyPem.size())));
+    const OpenSsl::Cert cert(PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr));
+    const std::unique_ptr<EVP_PKEY, OpenSsl::FreeWith<EVP_PKEY_free>> key(
+        PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr));
+    QVERIFY(cert && key);
+
+    const QByteArray image = readFixture(QStringLiteral("expired.exe"));
+    const OpenSsl::Pkcs7 p7 = signatureOf(image);
+    QVERIFY(p7);
+    PKCS7_SIGNER_INFO *signer = firstSigner(p7.get());
+    const QByteArray signature = overOwnSignature
+        ? QByteArray(reinterpret_cast<const char *>(ASN1_STRING_get0_data(signer->enc_digest)),
+                     ASN1_STRING_length(signer->enc_digest))
+        : QByteArray("some other signature value");
+
+    const OpenSsl::SignerInfo counter(PKCS7_SIGNER_INFO_new());
+    QVERIFY(PKCS7_SIGNER_INFO_set(counter.get(), cert.get(), key.get(), EVP_sha256()) == 1);
+    QVERIFY(PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_contentType, V_ASN1_OBJECT,
+                                       OBJ_nid2obj(NID_pkcs7_data)) == 1);
+    QVERIFY(PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_signingTime, V_ASN1_UTCTIME,
+                                       ASN1_UTCTIME_set(nullptr, time_t(signedAt))) == 1);
+    const QByteArray digest = QCryptographicHash::hash(signature, QCryptographicHash::Sha256);
+    ASN1_OCTET_STRING *digestValue = ASN1_OCTET_STRING_new();
+    ASN1_OCTET_STRING_set(digestValue, reinterpret_cast<const unsigned char *>(digest.constData()), int(digest.size()));
+    QVERIFY(PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_messageDigest, V_ASN1_OCTET_STRING, digestValue) == 1);
+    QVERIFY(PKCS7_SIGNER_INFO_sign(counter.get()) == 1);
+
+    unsigned char *der = nullptr;
+    const int derLength = i2d_PKCS7_SIGNER_INFO(counter.get(), &der);
+    QVERIFY(derLength > 0);
+    ASN1_STRING *sequence = ASN1_STRING_new();
+    ASN1_STRING_set(sequence, der, derLength);
+    OPENSSL_free(der);
+    QVERIFY(PKCS7_add_attribute(signer, NID_pkcs9_countersignature, V_ASN1_SEQUENCE, sequence) == 1);
+    QVERIFY(PKCS7_add_certificate(p7.get(), cert.get()) == 1);
+
+    const QString path = m_dir.filePath(QStringLiteral("countersigned.exe"));
+    QVERIFY(writeFile(path, withSignature(image, p7.get())));
+    QCOMPARE(Authenticode::signerName(path, testAnchors()), expected);
+    QByteArray output;
+    QVERIFY2(osslsigncodeAccepts(path, true, &output) == !expected.isEmpty(), output.constData());
 }
 
 // A publisher's real signature through a public chain: the signing

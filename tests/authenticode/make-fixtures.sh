@@ -73,4 +73,5 @@ sign expired unsigned64.exe expired.exe
 # 2020-06-01, inside the expired certificate's validity, and 2022-01-01 after it.
 sign expired unsigned64.exe expired-stamped.exe -TSA-certs tsa.pem -TSA-key tsa.key -TSA-time 1590969600
 sign expired unsigned64.exe expired-stamped-late.exe -TSA-certs tsa.pem -TSA-key tsa.key -TSA-time 1640995200
+sign expired unsigned32.exe expired32-stamped.exe -TSA-certs tsa.pem -TSA-key tsa.key -TSA-time 1590969600
 osslsigncode sign -certs publisher.pem -key publisher.key -h sha1 -in unsigned32.exe -out sha1.exe >/dev/null
