@@ -21,6 +21,8 @@ int main(int argc, char *argv[])
     tempLocation = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
     QDir().mkpath(configLocation);
 
+    // Lets desktops match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(ORVALIN_APP_ID));
     QApplication app(argc, argv);
     setErrorSink([](const QString &text) { MessageBoxes::showError(nullptr, text); });
 
