@@ -19,6 +19,7 @@
 #include <QCoreApplication>
 #include <QIcon>
 #include <QJsonValue>
+#include <QLabel>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSslSocket>
@@ -49,6 +50,7 @@ Orvalin::Orvalin(QWidget *parent)
     // box's list only through a styled delegate.
     for (QComboBox *combo : findChildren<QComboBox *>())
         combo->setItemDelegate(new QStyledItemDelegate(combo));
+    nameStatusValues();
     setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
                    | Qt::WindowStaysOnTopHint);
     setWindowTitle(tr("Kestrum SSLVPN Client") + QStringLiteral(" v") + appVersion);
@@ -96,6 +98,26 @@ Orvalin::Orvalin(QWidget *parent)
 }
 
 Orvalin::~Orvalin() = default;
+
+void Orvalin::nameStatusValues()
+{
+    // A value label's own text is all a screen reader would read, and it is
+    // empty until the first status: each takes its title as its name, in the
+    // interface language, and the title points at it.
+    for (QLabel *title : ui->tabStatus->findChildren<QLabel *>()) {
+        const QString titleName = title->objectName();
+        if (!titleName.endsWith(QLatin1String("Title")))
+            continue;
+        auto *value = ui->tabStatus->findChild<QLabel *>(titleName.chopped(5));
+        if (!value)
+            continue;
+        QString name = title->text();
+        while (name.endsWith(QLatin1Char(':')) || name.endsWith(QChar(0xFF1A)))
+            name.chop(1);
+        value->setAccessibleName(name);
+        title->setBuddy(value);
+    }
+}
 
 QUrl Orvalin::defaultAgentUrl()
 {
