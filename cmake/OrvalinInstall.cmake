@@ -24,7 +24,10 @@ if(UNIX AND NOT APPLE)
     set(hicolor_dir ${CMAKE_BINARY_DIR}/hicolor)
     set(hicolor_icons "")
     foreach(size 16 32 48 64 128 256)
-        list(APPEND hicolor_icons ${hicolor_dir}/${size}x${size}/apps/${ORVALIN_APP_ID}.png)
+        set(icon ${hicolor_dir}/${size}x${size}/apps/${ORVALIN_APP_ID}.png)
+        list(APPEND hicolor_icons ${icon})
+        # File by file: whatever else lies in the build folder stays out.
+        install(FILES ${icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
     endforeach()
     add_custom_command(OUTPUT ${hicolor_icons}
         COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:orvalin-artwork> --hicolor ${hicolor_dir}
@@ -32,7 +35,6 @@ if(UNIX AND NOT APPLE)
         COMMENT "Drawing the desktop icons"
         VERBATIM)
     add_custom_target(orvalin_hicolor ALL DEPENDS ${hicolor_icons})
-    install(DIRECTORY ${hicolor_dir}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
 
     # Debian wants the copyright and a compressed changelog in the package's doc folder.
     set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/kestrum-sslvpn-client)

@@ -9,7 +9,7 @@ packages=(
     libqt6svg6 qt6-qpa-plugins
     xvfb xauth fonts-wqy-microhei fonts-noto-color-emoji
     gnome-keyring dbus dbus-x11 libsecret-tools
-    desktop-file-utils appstream lintian dpkg-dev file iproute2
+    desktop-file-utils appstream lintian dpkg-dev file iproute2 hicolor-icon-theme
 )
 
 missing=()

@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # Checks of the installed files and the Debian package, run by CTest.
-#   check.sh desktop  <build dir>              validate the menu entry and the AppStream data
+#   check.sh desktop  <entry> <metainfo>       validate the menu entry and the AppStream data
 #   check.sh build    <build dir> <out dir>    build the .deb once into <out dir>
 #   check.sh contents <out dir> <expected>     the package holds exactly the expected files
 #   check.sh lintian  <out dir>                lintian reports no errors
 #   check.sh run      <out dir> <bin dir>      the unpacked client sends "config" to the simulator
+#   check.sh menu     <out dir> <bin dir>      the unpacked entry finds its icon by id at every size
+#                                              (and is drawn into <out dir>/menu-entry.png)
 set -euo pipefail
 
 deb() { echo "$1/kestrum-sslvpn-client_1.6.0_amd64.deb"; }
 
 case "$1" in
 desktop)
-    desktop-file-validate "$2"/desktop/*.desktop
-    appstreamcli validate --no-net --pedantic "$2"/desktop/*.metainfo.xml
+    desktop-file-validate "$2"
+    appstreamcli validate --no-net --pedantic "$3"
     ;;
 build)
     rm -rf "$3"
@@ -72,6 +74,12 @@ SESSION
         echo "--- client"; cat "$root/client.log"
         exit 1
     fi
+    ;;
+menu)
+    root=$(mktemp -d -t orvalin-deb.XXXXXX)
+    trap 'rm -rf "$root"' EXIT
+    dpkg-deb -x "$(deb "$2")" "$root"
+    QT_QPA_PLATFORM=offscreen "$3/orvalin-menuentry" "$root/usr/share" "$2/menu-entry.png"
     ;;
 *)
     echo "unknown check: $1" >&2
