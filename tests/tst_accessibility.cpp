@@ -44,6 +44,7 @@ private slots:
     void statusCardSpeaksForItsState();
 
     void gatewayTabOrder();
+    void statusCardComesFirst();
     void tabsFollowVisualOrder_data();
     void tabsFollowVisualOrder();
     void connectFromTheKeyboard();
@@ -96,7 +97,8 @@ QList<QWidget *> tabStops(QWidget *window, QWidget *area)
     QWidget *widget = window;
     do {
         widget = widget->nextInFocusChain();
-        if (area->isAncestorOf(widget) && (widget->focusPolicy() & Qt::TabFocus) && widget->isEnabled())
+        if (area->isAncestorOf(widget) && (widget->focusPolicy() & Qt::TabFocus) && widget->isEnabled()
+            && !widget->isHidden())
             stops.append(widget);
     } while (widget != window);
     return stops;
@@ -281,6 +283,30 @@ void TestAccessibility::gatewayTabOrder()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), child(QString::fromLatin1(next)));
     }
+}
+
+void TestAccessibility::statusCardComesFirst()
+{
+    startWindow(false);
+    auto *card = window->findChild<ConnectionStatusCard *>();
+    card->setStatus(ConnectionStatusCard::Connected);
+    QCoreApplication::processEvents();
+    // The card sits above the tabs: its button is the first stop, before the
+    // tab bar and the Gateway tab's controls.
+    const QList<QWidget *> stops = tabStops(window.get(), window.get());
+    QVERIFY(stops.size() > 2);
+    QCOMPARE(stops.first()->objectName(), QString("disconnectBtn"));
+    QCOMPARE(stops.at(1), child("tabWidget"));
+
+    // With the keyboard: Tab from the last control wraps round to the card.
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    child("buttonConnect")->setFocus(Qt::TabFocusReason);
+    QWidget *focus = nullptr;
+    for (int step = 0; step < 3 && focus != stops.first(); ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        focus = QApplication::focusWidget();
+    }
+    QCOMPARE(focus, stops.first());
 }
 
 void TestAccessibility::tabsFollowVisualOrder_data()

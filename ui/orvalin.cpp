@@ -45,6 +45,9 @@ Orvalin::Orvalin(QWidget *parent)
     , agentUrl(defaultAgentUrl())
 {
     tray = new TrayController(this);
+    // Made before the form so that its buttons come first in the Tab walk,
+    // as the card sits above the tabs; the layout takes it in below.
+    statusCard = new ConnectionStatusCard(this);
     ui->setupUi(this);
     // The theme's popup rules (item padding, accent selection) reach a combo
     // box's list only through a styled delegate.
@@ -67,7 +70,6 @@ Orvalin::Orvalin(QWidget *parent)
         resize(WindowPlacement::formSize);
     }
     move(placement.position);
-    statusCard = new ConnectionStatusCard(this);
     if (auto *mainLayout = qobject_cast<QVBoxLayout *>(layout()))
         mainLayout->insertWidget(0, statusCard);
     connect(statusCard, &ConnectionStatusCard::disconnectClicked, this, &Orvalin::disconnectVPN);
