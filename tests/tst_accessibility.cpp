@@ -3,6 +3,7 @@
 #include "connectionstatuscard.h"
 #include "detaildialog.h"
 #include "fakeagent.h"
+#include "messageboxes.h"
 #include "orvalin.h"
 #include "profilemanager.h"
 #include "secretstore.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStringListModel>
 #include <QSystemTrayIcon>
@@ -50,6 +52,8 @@ private slots:
     void connectFromTheKeyboard();
     void profileDialogKeys();
     void detailDialogClosesWithEscape();
+    void messageBoxKeys_data();
+    void messageBoxKeys();
 
 private:
     void startWindow(bool chinese);
@@ -420,6 +424,39 @@ void TestAccessibility::detailDialogClosesWithEscape()
     QVERIFY(dialog->isVisible());
     QTest::keyClick(dialog, Qt::Key_Escape);
     QVERIFY(!dialog->isVisible());
+}
+
+void TestAccessibility::messageBoxKeys_data()
+{
+    QTest::addColumn<bool>("error");
+    QTest::addColumn<int>("key");
+    QTest::newRow("Error, Escape") << true << int(Qt::Key_Escape);
+    QTest::newRow("Error, Enter") << true << int(Qt::Key_Return);
+    QTest::newRow("Tips, Escape") << false << int(Qt::Key_Escape);
+    QTest::newRow("Tips, Enter") << false << int(Qt::Key_Return);
+}
+
+void TestAccessibility::messageBoxKeys()
+{
+    QFETCH(bool, error);
+    QFETCH(int, key);
+    QString title;
+    // Closes the box by force if the key did not, so a fault fails instead of hanging.
+    QTimer::singleShot(0, this, [&] {
+        QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        title = box->windowTitle();
+        QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, Qt::Key(key));
+        QTimer::singleShot(2000, box, [box, &title] {
+            title.clear();
+            box->done(QMessageBox::Cancel);
+        });
+    });
+    if (error)
+        MessageBoxes::showError(nullptr, "text");
+    else
+        MessageBoxes::showTips(nullptr, "text");
+    QCOMPARE(title, error ? QString("Error") : QString("Tips"));
 }
 
 QTEST_MAIN(TestAccessibility)
