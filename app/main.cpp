@@ -23,6 +23,8 @@ int main(int argc, char *argv[])
     tempLocation = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
     QDir().mkpath(configLocation);
 
+    // Lets desktops match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(ORVALIN_APP_ID));
     // A second start by the same user ends in here and brings the running window forward.
     SingleApplication app(argc, argv, false, SingleApplication::ScopeUser, 1000);
     setErrorSink([](const QString &text) { MessageBoxes::showError(nullptr, text); });

@@ -8,7 +8,8 @@ target_compile_definitions(orvalin_settings INTERFACE
     QT_DISABLE_DEPRECATED_UP_TO=0x060000
     QT_NO_URL_CAST_FROM_STRING
     QT_NO_CAST_TO_ASCII
-    QT_USE_QSTRINGBUILDER)
+    QT_USE_QSTRINGBUILDER
+    ORVALIN_APP_ID="${ORVALIN_APP_ID}")
 
 if(ORVALIN_SANITIZE)
     target_compile_options(orvalin_settings INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer)

@@ -10,6 +10,7 @@ packages=(
     xvfb xauth fonts-wqy-microhei fonts-noto-color-emoji
     gnome-keyring dbus dbus-x11 libsecret-tools
     libssl-dev ca-certificates osslsigncode
+    desktop-file-utils appstream lintian dpkg-dev file iproute2 hicolor-icon-theme
 )
 # npm fetches a test fixture; Node.js distributions other than Debian's ship it
 # inside their own nodejs package, which Debian's npm would conflict with.

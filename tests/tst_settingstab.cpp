@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -54,6 +55,8 @@ private slots:
     void autostartHonoursConfigHome();
     void quotedExec_data();
     void quotedExec();
+    void installedEntry_data();
+    void installedEntry();
 #endif
 
     void disabledDuringSession();
@@ -285,6 +288,51 @@ void TestSettingsTab::quotedExec()
     QFETCH(QString, path);
     QFETCH(QString, exec);
     QCOMPARE(AutostartEntry::quotedExec(path), exec);
+}
+
+void TestSettingsTab::installedEntry_data()
+{
+    QTest::addColumn<QString>("executable");
+    QTest::addColumn<QString>("menuEntry");
+    QTest::addColumn<bool>("installed");
+
+    const QString menuEntry = QStringLiteral("share/applications/" ORVALIN_APP_ID ".desktop");
+    QTest::newRow("installed prefix") << "prefix/bin/KestrumSSLVPN" << "prefix/" + menuEntry << true;
+    QTest::newRow("build folder") << "build/bin/KestrumSSLVPN" << QString() << false;
+    // Another program's entries beside a bin folder do not make it ours.
+    QTest::newRow("other entry") << "usr/bin/KestrumSSLVPN" << "usr/share/applications/other.desktop" << false;
+    QTest::newRow("entry elsewhere") << "opt/bin/KestrumSSLVPN" << "usr/" + menuEntry << false;
+}
+
+void TestSettingsTab::installedEntry()
+{
+    QFETCH(QString, executable);
+    QFETCH(QString, menuEntry);
+    QFETCH(bool, installed);
+
+    QTemporaryDir root;
+    QDir dir(root.path());
+    QVERIFY(dir.mkpath(QFileInfo(dir.filePath(executable)).path()));
+    QFile program(dir.filePath(executable));
+    QVERIFY(program.open(QIODevice::WriteOnly));
+    program.close();
+    if (!menuEntry.isEmpty()) {
+        QVERIFY(dir.mkpath(QFileInfo(dir.filePath(menuEntry)).path()));
+        QFile entry(dir.filePath(menuEntry));
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+    }
+
+    const QString path = dir.filePath(executable);
+    QCOMPARE(AutostartEntry::isInstalled(path), installed);
+    // Installed, the entry carries the menu entry's icon; from a build folder
+    // it is the plain entry it has always been.
+    const QString contents = AutostartEntry::contents(path, installed);
+    QVERIFY(contents.contains("\nExec=" + AutostartEntry::quotedExec(path) + "\n"));
+    QCOMPARE(contents.contains(QStringLiteral("\nIcon=" ORVALIN_APP_ID "\n")), installed);
+    QCOMPARE(AutostartEntry::contents(path, false),
+             "[Desktop Entry]\nType=Application\nName=Kestrum SSLVPN Client\n"
+             "Comment=Start the Kestrum SSLVPN Client at log-on\nExec="
+                 + AutostartEntry::quotedExec(path) + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n");
 }
 #endif
 

@@ -181,7 +181,8 @@ void TestTray::afterSetUp()
     QVERIFY(icon);
     QCOMPARE(icon->parent(), window.get());
     QVERIFY(!icon->isVisible());
-    QVERIFY(icon->toolTip().isEmpty());
+    // Named from the start, so screen readers and panels can announce it.
+    QCOMPARE(icon->toolTip(), QString("Kestrum SSLVPN Client"));
     QCOMPARE(icon->icon().cacheKey(), tray()->iconNotConnected().cacheKey());
     QVERIFY(!tray()->iconConnected().isNull());
     QVERIFY(!tray()->iconConnecting().isNull());
@@ -275,7 +276,7 @@ void TestTray::disconnected()
     agent->push(3, "disconnected");
     QTRY_COMPARE(tray()->look(), TrayController::Look::NotConnected);
     QCOMPARE(tray()->icon()->icon().cacheKey(), tray()->iconNotConnected().cacheKey());
-    QCOMPARE(tray()->icon()->toolTip(), QString());
+    QCOMPARE(tray()->icon()->toolTip(), TrayController::idleToolTip());
     QVERIFY(tray()->connectAction()->isEnabled());
     QVERIFY(!tray()->disconnectAction()->isEnabled());
     // Once shown, the icon stays for the life of the process, yet closing the

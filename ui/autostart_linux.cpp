@@ -21,7 +21,8 @@ bool enable(const QString &nativeExecutablePath)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(AutostartEntry::contents(nativeExecutablePath).toUtf8());
+    const bool installed = AutostartEntry::isInstalled(nativeExecutablePath);
+    file.write(AutostartEntry::contents(nativeExecutablePath, installed).toUtf8());
     return file.commit();
 }
 

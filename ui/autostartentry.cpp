@@ -1,6 +1,7 @@
 #include "autostartentry.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace AutostartEntry {
 
@@ -31,7 +32,14 @@ QString quotedExec(const QString &executablePath)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-QString contents(const QString &executablePath)
+bool isInstalled(const QString &executablePath)
+{
+    const QDir bin = QFileInfo(executablePath).absoluteDir();
+    return QFileInfo::exists(bin.filePath(QStringLiteral(ORVALIN_DATADIR_FROM_BINDIR
+                                                         "/applications/" ORVALIN_APP_ID ".desktop")));
+}
+
+QString contents(const QString &executablePath, bool installed)
 {
     return QStringLiteral("[Desktop Entry]\n"
                           "Type=Application\n"
@@ -39,6 +47,7 @@ QString contents(const QString &executablePath)
                           "Comment=Start the Kestrum SSLVPN Client at log-on\n"
                           "Exec=")
         + quotedExec(executablePath)
+        + (installed ? QStringLiteral("\nIcon=" ORVALIN_APP_ID) : QString())
         + QStringLiteral("\n"
                          "Terminal=false\n"
                          "X-GNOME-Autostart-enabled=true\n");

@@ -14,6 +14,13 @@ QString filePath();
 // characters that are special inside quotes escaped.
 QString quotedExec(const QString &executablePath);
 
-QString contents(const QString &executablePath);
+// Whether the executable runs from an installation: its folder is the bin
+// folder of a prefix whose data folder holds the program's menu entry. A
+// build folder has no such entry.
+bool isInstalled(const QString &executablePath);
+
+// The entry starting the executable at this path. An installed program's
+// entry also names the installed icon, as its menu entry does.
+QString contents(const QString &executablePath, bool installed = false);
 
 } // namespace AutostartEntry

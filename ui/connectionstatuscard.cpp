@@ -1,4 +1,5 @@
 #include "connectionstatuscard.h"
+#include "decoration.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -47,7 +48,8 @@ ConnectionStatusCard::ConnectionStatusCard(QWidget *parent)
     // Header: emoji, title above the gateway line.
     auto *header = new QHBoxLayout;
     header->setSpacing(12);
-    iconLabel = makeLabel(QString(), QStringLiteral("font-size: 32px;"), this);
+    iconLabel = new DecorativeLabel(this);
+    iconLabel->setStyleSheet(QStringLiteral("font-size: 32px;"));
     iconLabel->setFixedSize(48, 48);
     iconLabel->setAlignment(Qt::AlignCenter);
     header->addWidget(iconLabel);
@@ -112,8 +114,10 @@ ConnectionStatusCard::ConnectionStatusCard(QWidget *parent)
     statusLabel->setText(QStringLiteral("未连接"));
     serverLabel->setText(hintText);
 
-    iconLabel->setAccessibleName(QStringLiteral("状态图标"));
-    vpnLabel->setAccessibleName(QStringLiteral("VPN地址"));
+    // Screen readers announce the card by its state; the emoji (a decorative
+    // label) repeats the title, so the card speaks for it.
+    setAccessibleName(tr("Not connected"));
+    setAccessibleDescription(tr("State of the VPN connection"));
 
     connect(disconnectBtn, &QPushButton::clicked, this, &ConnectionStatusCard::disconnectClicked);
     connect(retryBtn, &QPushButton::clicked, this, &ConnectionStatusCard::retryClicked);
@@ -138,6 +142,23 @@ QString ConnectionStatusCard::statusName() const
         break;
     }
     return QStringLiteral("disconnected");
+}
+
+QString ConnectionStatusCard::accessibleStateName() const
+{
+    // The visible titles are Chinese in both languages; what a screen reader
+    // announces follows the interface language.
+    switch (currentStatus) {
+    case Connecting:
+        return tr("Connecting");
+    case Connected:
+        return tr("Connected");
+    case Error:
+        return tr("Connection failed");
+    case Disconnected:
+        break;
+    }
+    return tr("Not connected");
 }
 
 void ConnectionStatusCard::setStatus(Status status)
@@ -207,6 +228,7 @@ void ConnectionStatusCard::updateDisplay()
     statusLabel->setText(title);
     statusLabel->setStyleSheet(colour);
     iconLabel->setText(icon);
+    setAccessibleName(accessibleStateName());
 
     // The property getter already reads the new state; re-polishing makes
     // rules such as [status="error"] re-evaluate.

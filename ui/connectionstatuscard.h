@@ -36,6 +36,8 @@ signals:
 
 private:
     void updateDisplay();
+    // What screen readers announce for the card: the state, in the interface language.
+    QString accessibleStateName() const;
 
     Status currentStatus = Disconnected;
     QLabel *iconLabel = nullptr;

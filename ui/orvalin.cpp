@@ -20,6 +20,7 @@
 #include <QCoreApplication>
 #include <QIcon>
 #include <QJsonValue>
+#include <QLabel>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSslSocket>
@@ -45,11 +46,15 @@ Orvalin::Orvalin(QWidget *parent)
     , agentUrl(defaultAgentUrl())
 {
     tray = new TrayController(this);
+    // Made before the form so that its buttons come first in the Tab walk,
+    // as the card sits above the tabs; the layout takes it in below.
+    statusCard = new ConnectionStatusCard(this);
     ui->setupUi(this);
     // The theme's popup rules (item padding, accent selection) reach a combo
     // box's list only through a styled delegate.
     for (QComboBox *combo : findChildren<QComboBox *>())
         combo->setItemDelegate(new QStyledItemDelegate(combo));
+    nameStatusValues();
     setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
                    | Qt::WindowStaysOnTopHint);
     setWindowTitle(tr("Kestrum SSLVPN Client") + QStringLiteral(" v") + appVersion);
@@ -66,7 +71,6 @@ Orvalin::Orvalin(QWidget *parent)
         resize(WindowPlacement::formSize);
     }
     move(placement.position);
-    statusCard = new ConnectionStatusCard(this);
     if (auto *mainLayout = qobject_cast<QVBoxLayout *>(layout()))
         mainLayout->insertWidget(0, statusCard);
     connect(statusCard, &ConnectionStatusCard::disconnectClicked, this, &Orvalin::disconnectVPN);
@@ -98,6 +102,26 @@ Orvalin::Orvalin(QWidget *parent)
 }
 
 Orvalin::~Orvalin() = default;
+
+void Orvalin::nameStatusValues()
+{
+    // A value label's own text is all a screen reader would read, and it is
+    // empty until the first status: each takes its title as its name, in the
+    // interface language, and the title points at it.
+    for (QLabel *title : ui->tabStatus->findChildren<QLabel *>()) {
+        const QString titleName = title->objectName();
+        if (!titleName.endsWith(QLatin1String("Title")))
+            continue;
+        auto *value = ui->tabStatus->findChild<QLabel *>(titleName.chopped(5));
+        if (!value)
+            continue;
+        QString name = title->text();
+        while (name.endsWith(QLatin1Char(':')) || name.endsWith(QChar(0xFF1A)))
+            name.chop(1);
+        value->setAccessibleName(name);
+        title->setBuddy(value);
+    }
+}
 
 QUrl Orvalin::defaultAgentUrl()
 {

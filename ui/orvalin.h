@@ -50,6 +50,7 @@ private slots:
     void onThemeChanged(int theme);
 
 private:
+    void nameStatusValues();
     void afterShowOneTime();
     void onLinkFailed();
     void onProfileKeyRestored(const QString &profile);

@@ -47,6 +47,8 @@ void TrayController::setUp(QAbstractButton *minimize)
     // Not shown yet: the icon appears the first time a session hides the window.
     trayIcon = new QSystemTrayIcon(window);
     trayIcon->setContextMenu(trayMenu);
+    // The tooltip is what screen readers and desktop panels name the icon by.
+    trayIcon->setToolTip(idleToolTip());
     setLook(currentLook);
     connect(trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         // The context menu on a right click is opened by the tray itself.
@@ -55,6 +57,11 @@ void TrayController::setUp(QAbstractButton *minimize)
             window->activateWindow();
         }
     });
+}
+
+QString TrayController::idleToolTip()
+{
+    return tr("Kestrum SSLVPN Client");
 }
 
 bool TrayController::isSetUp() const
@@ -99,7 +106,7 @@ void TrayController::trayDisconnected()
 {
     setLook(Look::NotConnected);
     if (trayIcon)
-        trayIcon->setToolTip(QString());
+        trayIcon->setToolTip(idleToolTip());
     if (connectEntry) {
         connectEntry->setEnabled(true);
         disconnectEntry->setEnabled(false);

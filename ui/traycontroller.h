@@ -42,7 +42,8 @@ public:
     // With the minimise switch on: closes the window (which hides it into the
     // tray, the session being up) and names the gateway in the tooltip.
     void closeToTrayIfWanted(const QString &host);
-    // Not-connected image, empty tooltip, "连接网关" enabled, "断开网关" disabled.
+    // Not-connected image, the program's name as tooltip, "连接网关" enabled,
+    // "断开网关" disabled.
     void trayDisconnected();
     // A fresh connection failed: back to the not-connected image.
     void trayFailed();
@@ -62,6 +63,10 @@ public:
     const QIcon &iconConnected() const;
     const QIcon &iconNotConnected() const;
     const QIcon &iconConnecting() const;
+
+    // The tooltip while no gateway is named: the program's name, which is
+    // also the icon's name for screen readers.
+    static QString idleToolTip();
 
 signals:
     // Menu requests the window forwards to its session slots.

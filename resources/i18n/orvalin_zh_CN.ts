@@ -9,6 +9,29 @@
     </message>
 </context>
 <context>
+    <name>ConnectionStatusCard</name>
+    <message>
+        <source>Not connected</source>
+        <translation>未连接</translation>
+    </message>
+    <message>
+        <source>Connecting</source>
+        <translation>正在连接</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>已连接</translation>
+    </message>
+    <message>
+        <source>Connection failed</source>
+        <translation>连接失败</translation>
+    </message>
+    <message>
+        <source>State of the VPN connection</source>
+        <translation>VPN 连接状态</translation>
+    </message>
+</context>
+<context>
     <name>DetailDialog</name>
     <message>
         <source>Statistics and Route Details</source>
@@ -41,6 +64,14 @@
     <message>
         <source>Prefix</source>
         <translation>前缀</translation>
+    </message>
+    <message>
+        <source>Routes that stay outside the tunnel</source>
+        <translation>不经过隧道的路由</translation>
+    </message>
+    <message>
+        <source>Routes carried through the tunnel</source>
+        <translation>经隧道传输的路由</translation>
     </message>
 </context>
 <context>
@@ -141,6 +172,22 @@
         <source>Couldn&apos;t open log file</source>
         <translation>未能打开日志文件</translation>
     </message>
+    <message>
+        <source>Manage profiles</source>
+        <translation>管理连接配置</translation>
+    </message>
+    <message>
+        <source>Create, edit or delete connection profiles</source>
+        <translation>新建、编辑或删除连接配置</translation>
+    </message>
+    <message>
+        <source>Connection progress</source>
+        <translation>连接进度</translation>
+    </message>
+    <message>
+        <source>Turns while the client waits for the agent&apos;s answer</source>
+        <translation>等待代理应答时转动</translation>
+    </message>
 </context>
 <context>
     <name>ProfileManager</name>
@@ -196,6 +243,10 @@
         <source>This software can save passwords in the Keychain of the operating system to avoid plaintext passwords, but you should evaluate whether your usage scenarios allow saving passwords and avoid potential security risks.</source>
         <translation>本软件具有可选的密码保存功能，其中密码将保存在操作系统的密钥串里。用户需评估自己的使用环境是否允许保存密码以及设备丢失可能带来的潜在风险。请务必前往本软件官网 &lt;a href=&quot;https://www.kestrum.example/sslvpn/&quot;&gt;www.kestrum.example&lt;/a&gt; 下载和使用最新版本！</translation>
     </message>
+    <message>
+        <source>Profiles</source>
+        <translation>连接配置</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -221,6 +272,13 @@
     <message>
         <source>Select All</source>
         <translation>全选</translation>
+    </message>
+</context>
+<context>
+    <name>TrayController</name>
+    <message>
+        <source>Kestrum SSLVPN Client</source>
+        <translation>Kestrum SSLVPN 客户端</translation>
     </message>
 </context>
 </TS>

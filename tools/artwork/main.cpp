@@ -1,10 +1,14 @@
 // Draws the application's artwork: the three tray images and the logo.
 // Usage: orvalin-artwork <output directory>
-// The PNGs it writes are committed under resources/assets/; run it again only
-// when the artwork changes.
+//        orvalin-artwork --hicolor <output directory>
+// The PNGs of the first form are committed under resources/assets/; run it
+// again only when the artwork changes. The second form draws the desktop icon
+// at every size of the hicolor theme (<size>x<size>/apps/<id>.png); the build
+// runs it for the install tree.
 
 #include <QColor>
 #include <QDir>
+#include <QFileInfo>
 #include <QCoreApplication>
 #include <QImage>
 #include <QPainter>
@@ -55,15 +59,16 @@ void drawBadge(QPainter &painter, const QColor &base, qreal ringWidth)
     painter.drawPolygon(bolt());
 }
 
-QImage logo()
+QImage logo(int size = 64)
 {
-    QImage image = transparentImage(64);
+    QImage image = transparentImage(size);
     QPainter painter;
     beginCanvas(image, painter);
     drawBadge(painter, brandBlue, 4);
     painter.end();
     return image;
 }
+
 
 // At 16 pixels the ring would blur into the bolt, so the tray images keep
 // only the coloured square and a heavier bolt.
@@ -82,6 +87,20 @@ QImage trayImage(const QColor &base)
     QImage image = transparentImage(16);
     QPainter painter;
     drawTrayBase(image, base, painter);
+    painter.end();
+    return image;
+}
+
+// The desktop icon, drawn afresh at each size rather than scaled from one
+// bitmap. Small sizes would smear the thin ring into the bolt, so they take the
+// tray motif (square and heavy bolt), which stays crisp at 16 and 32 pixels.
+QImage desktopIcon(int size)
+{
+    if (size >= 48)
+        return logo(size);
+    QImage image = transparentImage(size);
+    QPainter painter;
+    drawTrayBase(image, brandBlue, painter);
     painter.end();
     return image;
 }
@@ -113,22 +132,32 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QTextStream err(stderr);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() != 2) {
-        err << "usage: orvalin-artwork <output directory>\n";
+    const bool hicolor = args.size() == 3 && args.at(1) == QLatin1String("--hicolor");
+    if (args.size() != 2 && !hicolor) {
+        err << "usage: orvalin-artwork [--hicolor] <output directory>\n";
         return 2;
     }
-    QDir dir(args.at(1));
+    QDir dir(args.last());
     if (!dir.mkpath(QStringLiteral("."))) {
         err << "cannot create " << dir.path() << '\n';
         return 1;
     }
 
-    const QList<QPair<QString, QImage>> images = {
-        {QStringLiteral("orvalin64.png"), logo()},
-        {QStringLiteral("connected.png"), trayImage(sessionGreen)},
-        {QStringLiteral("notconnected.png"), trayImage(idleGrey)},
-        {QStringLiteral("connecting.png"), connectingImage()},
-    };
+    QList<QPair<QString, QImage>> images;
+    if (hicolor) {
+        for (const int size : {16, 32, 48, 64, 128, 256}) {
+            const QString name = QStringLiteral("%1x%1/apps/" ORVALIN_APP_ID ".png").arg(size);
+            dir.mkpath(QFileInfo(dir.filePath(name)).path());
+            images.append({name, desktopIcon(size)});
+        }
+    } else {
+        images = {
+            {QStringLiteral("orvalin64.png"), logo()},
+            {QStringLiteral("connected.png"), trayImage(sessionGreen)},
+            {QStringLiteral("notconnected.png"), trayImage(idleGrey)},
+            {QStringLiteral("connecting.png"), connectingImage()},
+        };
+    }
     for (const auto &[name, image] : images) {
         if (!image.save(dir.filePath(name))) {
             err << "cannot write " << dir.filePath(name) << '\n';

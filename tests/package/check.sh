@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Checks of the installed files and the Debian package, run by CTest.
+#   check.sh desktop  <entry> <metainfo>       validate the menu entry and the AppStream data
+#   check.sh build    <build dir> <out dir>    build the .deb once into <out dir>
+#   check.sh contents <out dir> <expected>     the package holds exactly the expected files
+#   check.sh lintian  <out dir>                lintian reports no errors
+#   check.sh run      <out dir> <bin dir>      the unpacked client sends "config" to the simulator
+#   check.sh menu     <out dir> <bin dir>      the unpacked entry finds its icon by id at every size
+#                                              (and is drawn into <out dir>/menu-entry.png)
+set -euo pipefail
+
+deb() { echo "$1/kestrum-sslvpn-client_1.6.0_amd64.deb"; }
+
+case "$1" in
+desktop)
+    desktop-file-validate "$2"
+    appstreamcli validate --no-net --pedantic "$3"
+    ;;
+build)
+    rm -rf "$3"
+    cpack -G DEB -B "$3" --config "$2/CPackConfig.cmake"
+    test -f "$(deb "$3")"
+    dpkg-deb -I "$(deb "$3")"
+    ;;
+contents)
+    dpkg-deb -c "$(deb "$2")" | awk '{print $6}' | sort >"$2/actual-files.txt"
+    sort "$3" | diff -u - "$2/actual-files.txt"
+    ;;
+lintian)
+    lintian --fail-on error --display-level '>=info' "$(deb "$2")"
+    ;;
+run)
+    out=$2 bin=$3
+    root=$(mktemp -d -t orvalin-deb.XXXXXX)
+    trap 'rm -rf "$root"' EXIT
+    dpkg-deb -x "$(deb "$out")" "$root/unpacked"
+    mkdir -p "$root/home" "$root/config" "$root/tmp"
+    # The client always talks to 127.0.0.1:6210. A private network namespace
+    # gives this check its own loopback, so the port cannot be taken by a
+    # simulator or client already running on the machine.
+    cat >"$root/session.sh" <<SESSION
+set -u
+ip link set lo up 2>/dev/null || true
+"$bin/tunwarden-sim" 2>"$root/sim.log" &
+sim=\$!
+for _ in \$(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/6210) 2>/dev/null && break; sleep 0.1; done
+HOME="$root/home" XDG_CONFIG_HOME="$root/config" TMPDIR="$root/tmp" QT_QPA_PLATFORM=offscreen \
+    "$root/unpacked/usr/bin/KestrumSSLVPN" >"$root/client.log" 2>&1 &
+client=\$!
+ok=1
+for _ in \$(seq 300); do
+    if grep -q 'configured by kestrum-sslvpn Secure Client 1.6.0' "$root/sim.log"; then ok=0; break; fi
+    kill -0 \$client 2>/dev/null || break
+    sleep 0.1
+done
+kill \$client \$sim 2>/dev/null
+wait
+exit \$ok
+SESSION
+    if unshare -rn true 2>/dev/null; then
+        runner=(unshare -rn bash "$root/session.sh")
+    elif ! (exec 3<>/dev/tcp/127.0.0.1/6210) 2>/dev/null; then
+        runner=(bash "$root/session.sh")
+    else
+        echo "no private network namespace and 127.0.0.1:6210 is taken: skipped"
+        exit 77
+    fi
+    if "${runner[@]}"; then
+        echo "the unpacked client configured the simulator:"
+        grep 'configured by' "$root/sim.log"
+    else
+        echo "the unpacked client sent no \"config\""
+        echo "--- simulator"; cat "$root/sim.log"
+        echo "--- client"; cat "$root/client.log"
+        exit 1
+    fi
+    ;;
+menu)
+    root=$(mktemp -d -t orvalin-deb.XXXXXX)
+    trap 'rm -rf "$root"' EXIT
+    dpkg-deb -x "$(deb "$2")" "$root"
+    QT_QPA_PLATFORM=offscreen "$3/orvalin-menuentry" "$root/usr/share" "$2/menu-entry.png"
+    ;;
+*)
+    echo "unknown check: $1" >&2
+    exit 2
+    ;;
+esac
