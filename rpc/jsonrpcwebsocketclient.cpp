@@ -31,7 +31,13 @@ JsonRpcWebSocketClient::JsonRpcWebSocketClient(QObject *parent)
         socketConnected = true;
         emit connected();
     }, Qt::DirectConnection);
-    connect(webSocket, &QWebSocket::disconnected, this, [this] { socketConnected = false; }, Qt::DirectConnection);
+    connect(webSocket, &QWebSocket::disconnected, this, [this] {
+        // After an error the flag is already down and `error` has told the owner.
+        const bool wasConnected = socketConnected;
+        socketConnected = false;
+        if (wasConnected)
+            emit disconnected();
+    }, Qt::DirectConnection);
     connect(webSocket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, [this](QAbstractSocket::SocketError) {
         socketConnected = false;
         emit error(webSocket->errorString());

@@ -58,6 +58,9 @@ signals:
     void appReportSubmitted(bool success, const QString &message);
     void myAppReportsReceived(const QJsonArray &reports);
     void appSplitRulesReceived(const QJsonArray &rules);
+    // The agent closed a link that was up without a socket error (a close
+    // frame, as when its service stops). The link stays down for good.
+    void disconnected();
 
 private slots:
     void onTextMessageReceived(const QString &message);

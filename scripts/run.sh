@@ -7,12 +7,28 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
+for arg in "$@"; do
+    case "$arg" in
+    --port | --port=*)
+        echo "run.sh: --port is not accepted: the client always connects to 127.0.0.1:6210." >&2
+        exit 2
+        ;;
+    esac
+done
+
 bash scripts/deps.sh
 bash scripts/build.sh
 
 sim_pid=""
-cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true; }
+gui_pid=""
+cleanup() {
+    # The headless client runs in its own process group (with Xvfb): end all of it.
+    if [ -n "$gui_pid" ]; then kill -TERM -- "-$gui_pid" 2>/dev/null || true; fi
+    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
+}
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 port_busy() { (exec 3<>/dev/tcp/127.0.0.1/6210) 2>/dev/null; }
 if port_busy; then
@@ -20,7 +36,22 @@ if port_busy; then
 else
     "$root/build/bin/tunwarden-sim" "$@" &
     sim_pid=$!
-    for _ in $(seq 50); do port_busy && break; sleep 0.1; done
+    for _ in $(seq 50); do
+        port_busy && break
+        # It has already given up (a bad option, say) and said why on stderr.
+        if ! kill -0 "$sim_pid" 2>/dev/null; then
+            status=0
+            wait "$sim_pid" || status=$?
+            sim_pid=""
+            echo "The agent simulator did not start (exit status $status)." >&2
+            exit 1
+        fi
+        sleep 0.1
+    done
+    if ! port_busy; then
+        echo "The agent simulator is not listening on 127.0.0.1:6210 after 5 s." >&2
+        exit 1
+    fi
     echo "Agent simulator running (pid $sim_pid)."
 fi
 
@@ -29,11 +60,15 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
 else
     shot="$root/build/run-screenshot.png"
     echo "No display: running the client under Xvfb."
-    xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
+    # A background job of this non-interactive shell would ignore Ctrl+C, so
+    # it gets its own process group, which the clean-up ends.
+    setsid xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
         "$1" & client=$!
         "$3" "$2" 4000 || true
         wait $client
     ' _ "$root/build/bin/KestrumSSLVPN" "$shot" "$root/build/bin/screengrab" &
+    gui_pid=$!
     echo "Screenshot after a few seconds: $shot (Ctrl+C ends the client)."
-    wait
+    wait "$gui_pid" || true
+    gui_pid=""
 fi

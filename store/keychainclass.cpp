@@ -9,20 +9,24 @@ namespace {
 // with the job's own reason. The jobs have no parent and delete themselves after
 // finishing, so a job can outlive the wrapper; the handler holds a guarded
 // pointer and stays quiet then.
-template<typename Job, typename OnSuccess>
-void startJob(KeyChainClass *wrapper, Job *job, const QString &key, const QString &failureText, OnSuccess onSuccess)
+template<typename Job, typename OnSuccess, typename OnFailure>
+void startJob(KeyChainClass *wrapper, Job *job, const QString &key, const QString &failureText, OnSuccess onSuccess,
+              OnFailure onFailure)
 {
     job->setKey(key);
     QPointer<KeyChainClass> self(wrapper);
     QObject::connect(
         job, &QKeychain::Job::finished, job,
-        [job, self, failureText, onSuccess](QKeychain::Job *) {
+        [job, self, failureText, onSuccess, onFailure](QKeychain::Job *) {
             if (!self)
                 return;
-            if (job->error() != QKeychain::NoError)
+            if (job->error() != QKeychain::NoError) {
                 emit self->error(failureText.arg(job->errorString()));
-            else
+                if (self)
+                    onFailure(self.data());
+            } else {
                 onSuccess(self.data(), job);
+            }
         },
         Qt::DirectConnection);
     job->start();
@@ -44,7 +48,8 @@ void KeyChainClass::readKey(const QString &key)
     startJob(this, new QKeychain::ReadPasswordJob(serviceName(), nullptr), key, tr("Read key failed: %1"),
              [key](KeyChainClass *self, QKeychain::ReadPasswordJob *job) {
                  emit self->keyRestored(key, job->textData());
-             });
+             },
+             [key](KeyChainClass *self) { emit self->readFailed(key); });
 }
 
 void KeyChainClass::writeKey(const QString &key, const QString &value)
@@ -52,11 +57,13 @@ void KeyChainClass::writeKey(const QString &key, const QString &value)
     auto *job = new QKeychain::WritePasswordJob(serviceName(), nullptr);
     job->setTextData(value);
     startJob(this, job, key, tr("Write key failed: %1"),
-             [key](KeyChainClass *self, QKeychain::WritePasswordJob *) { emit self->keyStored(key); });
+             [key](KeyChainClass *self, QKeychain::WritePasswordJob *) { emit self->keyStored(key); },
+             [key](KeyChainClass *self) { emit self->writeFailed(key); });
 }
 
 void KeyChainClass::deleteKey(const QString &key)
 {
     startJob(this, new QKeychain::DeletePasswordJob(serviceName(), nullptr), key, tr("Delete key failed: %1"),
-             [key](KeyChainClass *self, QKeychain::DeletePasswordJob *) { emit self->keyDeleted(key); });
+             [key](KeyChainClass *self, QKeychain::DeletePasswordJob *) { emit self->keyDeleted(key); },
+             [](KeyChainClass *) {});
 }

@@ -24,4 +24,8 @@ signals:
     void keyRestored(const QString &key, const QString &value);
     void keyDeleted(const QString &key);
     void error(const QString &errorText);
+    // The same failures, told per key (after `error`), for callers that keep
+    // track of their own keys.
+    void readFailed(const QString &key);
+    void writeFailed(const QString &key);
 };

@@ -3,6 +3,7 @@
 #include "keychainclass.h"
 
 #include <QJsonObject>
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -44,12 +45,22 @@ signals:
 
 private:
     void restoreKey(const QString &key, const QString &value);
+    void onKeyReadFailed(const QString &key);
     void onKeyStored(const QString &key);
+    void onKeyWriteFailed(const QString &key);
+    void migrate(const QString &key);
     bool writeFile(bool cbor) const;
     void reportFileFailure();
 
-    // Profiles whose password was found in the file and is on its way into
-    // the credential store; once all are stored the file is rewritten without them.
+    // Passwords found in the file, by profile. Each stays in the file until its
+    // own write to the credential store has succeeded (or the store turned out
+    // to hold a password already), so a store that fails loses nothing and
+    // the move is tried again at the next start.
+    QHash<QString, QString> passwordsInFile;
+    // Of those, the ones whose move is under way.
     QSet<QString> migrating;
+    // Profiles whose password the user has saved: a start-up read still on
+    // its way holds an older value and must not replace it.
+    QSet<QString> setByUser;
     bool loadedCbor = false;
 };

@@ -251,10 +251,19 @@ private slots:
 
     void noLinkNoRequest()
     {
-        LinkedDialog linked; // never connected
+        // The link was up (the dialog polls), then the agent dropped it while
+        // still listening: nothing reaches it any more, not even by a new link.
+        LinkedDialog linked;
+        linked.agent.answer(QStringLiteral("stat"), QJsonObject{{QStringLiteral("bytesSent"), 1}});
+        QVERIFY(linked.connectLink());
         linked.dialog.show();
-        QTest::qWait(1300);
-        QVERIFY(linked.agent.requests.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!linked.agent.requestsFor(QStringLiteral("stat")).isEmpty(), 3000);
+        linked.agent.dropClients();
+        QTRY_VERIFY(!linked.client.isConnected());
+        const qsizetype before = linked.agent.requests.size();
+        QTest::qWait(2300); // two poll intervals
+        QCOMPARE(linked.agent.requests.size(), before);
+        QCOMPARE(linked.agent.clientCount(), 0);
     }
 };
 

@@ -147,7 +147,8 @@ private slots:
     void firstRegisteredCallbackKeepsItsId();
     void requestBeforeConnectIsDropped();
     void agentNotListeningReportsError();
-    void gracefulCloseClearsFlagWithoutSignal();
+    void gracefulCloseReportsDisconnected();
+    void callbackRegistersAndSendsDuringItsOwnCall();
     void destructionClosesWithNormalCode();
 
     void reportPayloadCarriesEveryKey();
@@ -339,28 +340,63 @@ void TestJsonRpcClient::agentNotListeningReportsError()
     QCOMPARE(connected.size(), 0);
 }
 
-void TestJsonRpcClient::gracefulCloseClearsFlagWithoutSignal()
+void TestJsonRpcClient::gracefulCloseReportsDisconnected()
 {
     RawServer raw;
     JsonRpcWebSocketClient local;
     QSignalSpy connected(&local, &JsonRpcWebSocketClient::connected);
     QSignalSpy error(&local, &JsonRpcWebSocketClient::error);
+    QSignalSpy disconnected(&local, &JsonRpcWebSocketClient::disconnected);
     local.connectToServer(raw.url());
     QVERIFY(connected.wait());
     QTRY_COMPARE(raw.sockets.size(), 1);
     // The client sends no Origin header, so a browser-guarding agent accepts it.
     QVERIFY(raw.sockets.first()->origin().isEmpty());
 
+    // A close frame is no socket error, but the owner must hear of it.
     raw.sockets.first()->close(QWebSocketProtocol::CloseCodeGoingAway);
     QTRY_VERIFY(!local.isConnected());
+    QTRY_COMPARE(disconnected.size(), 1);
     QTest::qWait(50);
     QCOMPARE(error.size(), 0);
-    QCOMPARE(connected.size(), 1);
+    QCOMPARE(disconnected.size(), 1);
 
-    // The link stays down: later requests go nowhere.
+    // The link stays down: a request neither reaches the still-listening
+    // server nor opens a new link to it.
     Recorder nothing;
     local.sendRequest(QStringLiteral("status"), 0, nothing.callback());
+    QTest::qWait(200);
+    QCOMPARE(raw.sockets.size(), 1);
+    QVERIFY(!raw.server.hasPendingConnections());
+    QCOMPARE(connected.size(), 1);
     QVERIFY(!local.isConnected());
+}
+
+void TestJsonRpcClient::callbackRegistersAndSendsDuringItsOwnCall()
+{
+    // The callback of id 10 fills the table with enough new ids to make it
+    // grow (and so move its entries) and sends a request, all while it runs.
+    Recorder added, echoed;
+    int calls = 0;
+    agent->answer(QStringLiteral("echo"), QStringLiteral("echoed"));
+    const QString expectedTag = QString::number(123456789).repeated(8);
+    client->registerCallback(10, [&, tag = QString::number(123456789).repeated(8)](const QJsonValue &value) {
+        ++calls;
+        for (int id = 100; id < 400; ++id)
+            client->registerCallback(id, added.callback());
+        client->sendRequest(QStringLiteral("echo"), 11, echoed.callback());
+        // The running callback's own captures are intact after the table moved.
+        QCOMPARE(tag, expectedTag);
+        QCOMPARE(value, QJsonValue(QStringLiteral("go")));
+    });
+    agent->push(10, QStringLiteral("go"));
+    QTRY_COMPARE(echoed.values.size(), 1);
+    QCOMPARE(calls, 1);
+    agent->push(399, 1);
+    agent->push(10, QStringLiteral("go"));
+    QTRY_COMPARE(calls, 2);
+    QCOMPARE(added.values, QList<QJsonValue>{QJsonValue(1)});
+    QTRY_COMPARE(echoed.values.size(), 2);
 }
 
 void TestJsonRpcClient::destructionClosesWithNormalCode()

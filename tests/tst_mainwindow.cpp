@@ -35,6 +35,8 @@ private slots:
     void agentPresentSendsConfig();
     void refusedConfigClearsStatusLine();
     void linkDropLater();
+    void productTalksToFixedAddress();
+    void debugToggleFollowsLink();
 };
 
 void TestMainWindow::titleCarriesVersion()
@@ -124,6 +126,42 @@ void TestMainWindow::linkDropLater()
     QTRY_COMPARE(statusBar->text(), linkFailedText);
     QVERIFY(!window.findChild<QPushButton *>("buttonConnect")->isEnabled());
     QCOMPARE(closed.size(), 1);
+}
+
+void TestMainWindow::productTalksToFixedAddress()
+{
+    TestEnv env;
+    const QUrl product(QStringLiteral("ws://127.0.0.1:6210/rpc"));
+    QCOMPARE(Orvalin::defaultAgentUrl(), product);
+    // A window nobody points elsewhere (as start-up makes it) uses it.
+    Orvalin window;
+    QCOMPARE(window.agentAddress(), product);
+}
+
+void TestMainWindow::debugToggleFollowsLink()
+{
+    TestEnv env;
+    FakeAgent agent;
+    agent.answer("config", "ready");
+    Orvalin window;
+    window.setAgentUrl(agent.url());
+    window.show();
+    auto *statusBar = window.findChild<QLabel *>("statusBar");
+    auto *debug = window.findChild<QCheckBox *>("checkBoxDebug");
+    QTRY_COMPARE(statusBar->text(), QString("ready"));
+    debug->toggle();
+    QTRY_COMPARE(agent.requestsFor("config").size(), 2); // the toggle itself sends while the link is up
+
+    // The agent drops the link but keeps listening: a toggle sends nothing,
+    // on this link or a new one.
+    agent.dropClients();
+    QTRY_COMPARE(statusBar->text(), linkFailedText);
+    const qsizetype before = agent.requests.size();
+    debug->toggle();
+    QTest::qWait(300);
+    QCOMPARE(agent.requests.size(), before);
+    QCOMPARE(agent.clientCount(), 0);
+    QCOMPARE(statusBar->text(), linkFailedText);
 }
 
 QTEST_MAIN(TestMainWindow)

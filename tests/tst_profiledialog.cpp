@@ -211,6 +211,8 @@ private slots:
     void noPasswordInAnyFile();
     void fileFailureBoxBelongsToWindow();
     void deleteKeepsUnrestoredPassword();
+    void saveKeepsUnrestoredPassword_data();
+    void saveKeepsUnrestoredPassword();
     void windowSelectsLastProfile_data();
     void windowSelectsLastProfile();
     void windowWithoutProfileFile();
@@ -577,6 +579,48 @@ void TestProfileDialog::deleteKeepsUnrestoredPassword()
     QCOMPARE(f.edit("lineEditPassword")->text(), QString());
     QVERIFY(deleted.wait(waitMs));
     QCOMPARE(secretStoreLookup(QStringLiteral("lab")), QStringLiteral("lab-pw"));
+}
+
+void TestProfileDialog::saveKeepsUnrestoredPassword_data()
+{
+    QTest::addColumn<QString>("typed"); // what the user types into the password field, "-" for nothing
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("only the group changed") << QStringLiteral("-") << QStringLiteral("office-pw");
+    QTest::newRow("new password typed") << QStringLiteral("typed-pw") << QStringLiteral("typed-pw");
+}
+
+void TestProfileDialog::saveKeepsUnrestoredPassword()
+{
+    // At start the store could not be read (locked or slow), so "office" shows
+    // an empty password field although the store holds its password.
+    QFETCH(QString, typed);
+    QFETCH(QString, stored);
+    const QJsonObject plain{{QStringLiteral("host"), QStringLiteral("h")}, {QStringLiteral("username"), QStringLiteral("u")}};
+    Fixture f(QJsonDocument(QJsonObject{{QStringLiteral("office"), plain}}).toJson());
+    QSignalSpy readErrors(&f.dialog->keyChain, &KeyChainClass::error);
+    QTRY_COMPARE_WITH_TIMEOUT(readErrors.size(), 1, waitMs);
+    QVERIFY(secretStoreSet(QStringLiteral("office"), QStringLiteral("office-pw")));
+
+    f.clickRow(QStringLiteral("office"));
+    QCOMPARE(f.edit("lineEditPassword")->text(), QString());
+    f.type("lineEditGroup", QStringLiteral("staff"));
+    if (typed != QLatin1String("-"))
+        f.type("lineEditPassword", typed);
+    QSignalSpy written(&f.dialog->keyChain, &KeyChainClass::keyStored);
+    f.save();
+    QCOMPARE(f.file().value(QStringLiteral("office")).toObject().value(QStringLiteral("group")).toString(),
+             QStringLiteral("staff"));
+    // A write, if one was started, has landed by now.
+    if (typed != QLatin1String("-"))
+        QVERIFY(written.wait(waitMs));
+    else
+        QVERIFY(!written.wait(500));
+    // What the next start reads back.
+    KeyChainClass reader;
+    QSignalSpy read(&reader, &KeyChainClass::keyRestored);
+    reader.readKey(QStringLiteral("office"));
+    QVERIFY(read.wait(waitMs));
+    QCOMPARE(read.first().at(1).toString(), stored);
 }
 
 void TestProfileDialog::windowSelectsLastProfile_data()

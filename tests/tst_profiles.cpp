@@ -1,8 +1,12 @@
+#include "appglobals.h"
 #include "profilestore.h"
 #include "secretstore.h"
 #include "testenv.h"
 
 #include <QCborValue>
+#include <QCoreApplication>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -50,6 +54,9 @@ private slots:
     void passwordFoundInFileMovesToCredentialStore();
     void restoreAfterDeleteDoesNotResurrect();
     void cborRoundTrip();
+    void storedPasswordWinsOverFile();
+    void lateRestoreKeepsPasswordSetMeanwhile();
+    void failedMoveKeepsPasswordInFile();
 };
 
 void TestProfiles::init()
@@ -288,5 +295,118 @@ void TestProfiles::cborRoundTrip()
              QStringLiteral("cbor-secret"));
 }
 
-QTEST_GUILESS_MAIN(TestProfiles)
+void TestProfiles::storedPasswordWinsOverFile()
+{
+    // Two plaintext passwords in the file. The store already holds a newer one
+    // for "kept"; "moved" has none there yet.
+    TestEnv env;
+    QVERIFY(secretStoreSet(key("kept"), QStringLiteral("newer-in-store")));
+    QJsonObject kept = profile(QStringLiteral("k"), QStringLiteral("u"));
+    kept.insert(QStringLiteral("password"), QStringLiteral("older-on-disk"));
+    QJsonObject moved = profile(QStringLiteral("m"), QStringLiteral("u"));
+    moved.insert(QStringLiteral("password"), QStringLiteral("moves-over"));
+    env.writeConfigFile(QStringLiteral("profile.json"),
+                        QJsonDocument(QJsonObject{{key("kept"), kept}, {key("moved"), moved}}).toJson());
+
+    ProfileStore store;
+    QSignalSpy restored(&store, &ProfileStore::keyRestored);
+    QVERIFY(store.loadProfile());
+    QTRY_COMPARE_WITH_TIMEOUT(restored.size(), 2, waitMs);
+    QCOMPARE(secretStoreLookup(key("kept")), QStringLiteral("newer-in-store"));
+    QCOMPARE(store.profiles.value(key("kept")).toObject().value(QStringLiteral("password")).toString(),
+             QStringLiteral("newer-in-store"));
+    QCOMPARE(secretStoreLookup(key("moved")), QStringLiteral("moves-over"));
+    QTRY_VERIFY_WITH_TIMEOUT(!env.readConfigFile(QStringLiteral("profile.json")).contains("\"password\""), waitMs);
+}
+
+void TestProfiles::lateRestoreKeepsPasswordSetMeanwhile()
+{
+    TestEnv env;
+    QVERIFY(secretStoreSet(key("late"), QStringLiteral("old")));
+    env.writeConfigFile(QStringLiteral("profile.json"),
+                        QJsonDocument(QJsonObject{{key("late"), profile(QStringLiteral("l"), QStringLiteral("u"))}})
+                            .toJson());
+    ProfileStore store;
+    QSignalSpy read(&store.keyChain, &KeyChainClass::keyRestored);
+    QSignalSpy stored(&store.keyChain, &KeyChainClass::keyStored);
+    QVERIFY(store.loadProfile());
+    // The start-up read is still out when the user saves a new password.
+    QJsonObject late = profile(QStringLiteral("l"), QStringLiteral("u"));
+    late.insert(QStringLiteral("password"), QStringLiteral("new"));
+    store.profiles.insert(key("late"), late);
+    store.saveProfile(key("late"), QStringLiteral("new"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(read.size() == 1 && stored.size() == 1, waitMs);
+    QCOMPARE(read.first().at(1).toString(), QStringLiteral("old")); // the stale value did arrive
+    QCOMPARE(store.profiles.value(key("late")).toObject().value(QStringLiteral("password")).toString(),
+             QStringLiteral("new"));
+    QCOMPARE(secretStoreLookup(key("late")), QStringLiteral("new"));
+}
+
+void TestProfiles::failedMoveKeepsPasswordInFile()
+{
+    TestEnv env;
+    QJsonObject legacy = profile(QStringLiteral("old.example.com"), QStringLiteral("carol"));
+    legacy.insert(QStringLiteral("password"), QStringLiteral("plain-one"));
+    QJsonObject other = profile(QStringLiteral("other.example.com"), QStringLiteral("dave"));
+    other.insert(QStringLiteral("password"), QStringLiteral("plain-two"));
+    env.writeConfigFile(QStringLiteral("profile.json"),
+                        QJsonDocument(QJsonObject{{key("legacy"), legacy}, {key("other"), other}}).toJson());
+
+    // A start whose session bus (and so the secret service) cannot be reached:
+    // every move fails, and a save in that run must not strip the passwords.
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--load-without-store"), env.configDir(), QStringLiteral("2")});
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(child.exitCode(), 0);
+    const QByteArray afterFailure = env.readConfigFile(QStringLiteral("profile.json"));
+    QVERIFY(afterFailure.contains("plain-one"));
+    QVERIFY(afterFailure.contains("plain-two"));
+    QCOMPARE(secretStoreLookup(key("legacy")), QString());
+
+    // The next start, with the store back, moves them.
+    ProfileStore store;
+    QSignalSpy restored(&store, &ProfileStore::keyRestored);
+    QVERIFY(store.loadProfile());
+    QTRY_COMPARE_WITH_TIMEOUT(restored.size(), 2, waitMs);
+    QCOMPARE(secretStoreLookup(key("legacy")), QStringLiteral("plain-one"));
+    QCOMPARE(secretStoreLookup(key("other")), QStringLiteral("plain-two"));
+    QTRY_VERIFY_WITH_TIMEOUT(!env.readConfigFile(QStringLiteral("profile.json")).contains("\"password\""), waitMs);
+}
+
+namespace {
+// The child of failedMoveKeepsPasswordInFile: loads the profiles in the given
+// folder, waits until the store has turned down each profile, then saves
+// (as Delete in the dialog does) and exits.
+int loadWithoutStore(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    configLocation = QString::fromLocal8Bit(argv[2]);
+    const int profiles = QByteArray(argv[3]).toInt();
+    ProfileStore store;
+    QSignalSpy failures(&store.keyChain, &KeyChainClass::error);
+    if (!store.loadProfile())
+        return 3;
+    if (!QTest::qWaitFor([&] { return failures.size() >= profiles; }, 30000))
+        return 4;
+    QTest::qWait(500);
+    store.saveProfile(QString(), QString());
+    return 0;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc == 4 && qstrcmp(argv[1], "--load-without-store") == 0)
+        return loadWithoutStore(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestProfiles test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_profiles.moc"

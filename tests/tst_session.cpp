@@ -3,6 +3,7 @@
 #include "connectionstatuscard.h"
 #include "detaildialog.h"
 #include "fakeagent.h"
+#include "loading.h"
 #include "secretstore.h"
 #include "orvalin.h"
 #include "profilemanager.h"
@@ -11,6 +12,7 @@
 #include "traycontroller.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
@@ -25,6 +27,7 @@
 #include <QTableWidget>
 #include <QTcpServer>
 #include <QTest>
+#include <QTimer>
 
 // The VPN session through the real window against an in-process agent:
 // requests and their parameters, what the controls show at each step, the
@@ -82,6 +85,8 @@ struct Rig
         agent.answer(QStringLiteral("config"), QStringLiteral("agent ready"));
         window = std::make_unique<Orvalin>();
         window->setAgentUrl(agent.url());
+        // The offscreen platform has no notification area; most tests want one.
+        tray()->setTrayAvailableQuery([this] { return trayAvailable; });
     }
 
     bool start()
@@ -122,13 +127,22 @@ struct Rig
     SessionController *session() const { return window->findChild<SessionController *>(); }
     TrayController *tray() const { return window->findChild<TrayController *>(); }
     ProfileManager *profiles() const { return window->findChild<ProfileManager *>(); }
+    Loading *ring() const { return child<Loading>("progressBar"); }
     DetailDialog *details() const { return window->findChild<DetailDialog *>(); }
     int count(const QString &method) const { return int(agent.requestsFor(method).size()); }
 
     TestEnv env;
     FakeAgent agent;
+    bool trayAvailable = true;
     std::unique_ptr<Orvalin> window;
 };
+
+QByteArray errorReply(int id, const QString &message)
+{
+    return QJsonDocument(QJsonObject{{QStringLiteral("id"), id},
+                                     {QStringLiteral("error"), QJsonObject{{QStringLiteral("message"), message}}}})
+        .toJson(QJsonDocument::Compact);
+}
 
 const char *valueLabels[] = {"labelChannelType", "labelTlsCipherSuite", "labelDtlsCipherSuite",
                              "labelDTLSPort",    "labelServerAddress",  "labelLocalAddress",
@@ -548,8 +562,7 @@ private slots:
         Rig rig;
         QVERIFY(rig.start());
         agentAnswersConnect(rig);
-        QVERIFY(rig.otpField()->hasFocus() || QApplication::focusWidget() == nullptr
-                || QApplication::focusWidget() == rig.otpField());
+        QCOMPARE(rig.window->focusWidget(), rig.otpField());
         QTest::keyClick(rig.otpField(), Qt::Key_Return);
         QTest::qWait(200);
         QCOMPARE(rig.count(QStringLiteral("connect")), 0); // empty field: nothing
@@ -558,6 +571,189 @@ private slots:
         QTRY_COMPARE(rig.count(QStringLiteral("connect")), 1);
         QCOMPARE(rig.agent.requestsFor(QStringLiteral("connect")).constFirst().params.value(QLatin1String("password")).toString(),
                  QStringLiteral("314159"));
+    }
+
+    // A loss schedules "reconnect" 1.5 s later; a user who connects (and maybe
+    // disconnects) within that time must not get the old session back on top.
+    void reconnectDelayDroppedWhenUserActs_data()
+    {
+        QTest::addColumn<bool>("alsoDisconnect");
+        QTest::newRow("user connects") << false;
+        QTest::newRow("user connects, then disconnects") << true;
+    }
+    void reconnectDelayDroppedWhenUserActs()
+    {
+        QFETCH(bool, alsoDisconnect);
+        Rig rig;
+        QVERIFY(rig.start());
+        QVERIFY(rig.connectSession());
+        rig.agent.answer(QStringLiteral("reconnect"), QStringLiteral("reconnected"));
+        rig.agent.answer(QStringLiteral("disconnect"), QStringLiteral("disconnected"));
+        rig.agent.push(6, QStringLiteral("connection lost"));
+        QTRY_VERIFY(!rig.session()->isSessionConnected());
+        QVERIFY(rig.connectSession());
+        if (alsoDisconnect) {
+            QTest::mouseClick(rig.connectButton(), Qt::LeftButton);
+            QTRY_VERIFY(!rig.session()->isSessionConnected());
+        }
+        QTest::qWait(2000); // past the reconnection delay
+        QCOMPARE(rig.count(QStringLiteral("reconnect")), 0);
+        QCOMPARE(rig.count(QStringLiteral("connect")), 2);
+        QCOMPARE(rig.session()->isSessionConnected(), !alsoDisconnect);
+    }
+
+    void retryAfterRefusedReconnectDroppedWhenUserConnects()
+    {
+        Rig rig;
+        QVERIFY(rig.start());
+        QVERIFY(rig.connectSession());
+        rig.agent.answerError(QStringLiteral("reconnect"), QJsonObject{{QStringLiteral("message"), QStringLiteral("expired")}});
+        rig.agent.push(6, QStringLiteral("connection lost"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.count(QStringLiteral("reconnect")), 1, 4000);
+        QTRY_VERIFY(!rig.ring()->isRunning()); // the refusal is in: the 3 s retry is due
+        QVERIFY(rig.connectSession());
+        QTest::qWait(3500);
+        QCOMPARE(rig.count(QStringLiteral("connect")), 2);
+        QVERIFY(rig.session()->isSessionConnected());
+    }
+
+    void automaticConnectionDroppedWhenUserConnects()
+    {
+        Rig rig;
+        configManager->config.insert(QStringLiteral("autoLogin"), true);
+        QVERIFY(rig.start());
+        emit rig.profiles()->keyRestored(QStringLiteral("office"));
+        QVERIFY(rig.connectSession()); // quicker than the 500 ms
+        QTest::qWait(800);
+        QCOMPARE(rig.count(QStringLiteral("connect")), 1);
+    }
+
+    // Two "connect" in flight (a double click): the first brings the session
+    // up, the second is refused. The refusal reaches the status line and
+    // nothing else: no box, no Error card, no "重试" over a live session.
+    void refusalLeavesLiveSessionAlone()
+    {
+        Rig rig;
+        QVERIFY(rig.start());
+        rig.agent.answer(QStringLiteral("status"), fullStatus());
+        // Both replies go out once both requests are in: success, then refusal.
+        int calls = 0;
+        rig.agent.setResponder(QStringLiteral("connect"), [&](const FakeAgent::Request &request) {
+            if (++calls < 2)
+                return std::optional<QJsonValue>();
+            rig.agent.push(request.id, QStringLiteral("connected"));
+            rig.agent.sendText(QString::fromUtf8(errorReply(request.id, QStringLiteral("already connected"))));
+            return std::optional<QJsonValue>();
+        });
+        QString boxText;
+        closeNextModalBox(&boxText, 3000); // an error box, should one wrongly appear
+        QTest::mouseClick(rig.connectButton(), Qt::LeftButton);
+        QTest::mouseClick(rig.connectButton(), Qt::LeftButton);
+        QTRY_COMPARE(rig.label("statusBar")->text(), QStringLiteral("already connected"));
+        QTest::qWait(100);
+        QCOMPARE(boxText, QString());
+
+        QVERIFY(rig.session()->isSessionConnected());
+        QCOMPARE(rig.card()->status(), ConnectionStatusCard::Connected);
+        QCOMPARE(rig.tray()->look(), TrayController::Look::Connected);
+        QCOMPARE(rig.connectButton()->text(), QStringLiteral("Disconnect"));
+        // The button ends the live session; it does not connect on top of it.
+        QTest::mouseClick(rig.connectButton(), Qt::LeftButton);
+        QTRY_COMPARE(rig.count(QStringLiteral("disconnect")), 1);
+        QCOMPARE(rig.count(QStringLiteral("connect")), 2);
+    }
+
+    void lastProfileIsTheProfileSent()
+    {
+        Rig rig;
+        QVERIFY(rig.start());
+        rig.agent.answer(QStringLiteral("status"), fullStatus());
+        rig.hostBox()->setCurrentText(QStringLiteral("home"));
+        QTest::mouseClick(rig.connectButton(), Qt::LeftButton);
+        QTRY_COMPARE(rig.count(QStringLiteral("connect")), 1);
+        // The selector stays enabled while connecting; the user moves it.
+        rig.hostBox()->setCurrentText(QStringLiteral("office"));
+        rig.agent.push(2, QStringLiteral("connected"));
+        QTRY_VERIFY(rig.session()->isSessionConnected());
+        QCOMPARE(configManager->config.value(QLatin1String("lastProfile")).toString(), QStringLiteral("home"));
+        const QJsonObject saved = QJsonDocument::fromJson(rig.env.readConfigFile(QStringLiteral("config.json"))).object();
+        QCOMPARE(saved.value(QLatin1String("lastProfile")).toString(), QStringLiteral("home"));
+    }
+
+    void sameProfileAsLastDoesNotWriteSettings()
+    {
+        Rig rig; // "lastProfile" is "office", which is selected
+        QVERIFY(rig.start());
+        QFile::remove(rig.env.configFile(QStringLiteral("config.json")));
+        QVERIFY(rig.connectSession());
+        QVERIFY(!QFile::exists(rig.env.configFile(QStringLiteral("config.json"))));
+    }
+
+    // The link ends while a request is in flight, by a drop or by a clean
+    // close frame: the same fixed text, the button disabled for good, the
+    // session down, the ring stopped, the window back.
+    void linkEndStopsEverything_data()
+    {
+        QTest::addColumn<bool>("clean");
+        QTest::addColumn<bool>("sessionUp");
+        QTest::newRow("dropped while connecting") << false << false;
+        QTest::newRow("closed while connecting") << true << false;
+        QTest::newRow("dropped while disconnecting") << false << true;
+        QTest::newRow("closed while disconnecting") << true << true;
+    }
+    void linkEndStopsEverything()
+    {
+        QFETCH(bool, clean);
+        QFETCH(bool, sessionUp);
+        Rig rig;
+        QVERIFY(rig.start());
+        if (sessionUp) {
+            QVERIFY(rig.connectSession());
+            rig.window->close(); // into the tray
+            rig.tray()->disconnectAction()->trigger();
+            QTRY_COMPARE(rig.count(QStringLiteral("disconnect")), 1);
+        } else {
+            QTest::mouseClick(rig.connectButton(), Qt::LeftButton);
+            QTRY_COMPARE(rig.count(QStringLiteral("connect")), 1);
+            rig.window->hide();
+        }
+        QVERIFY(rig.ring()->isRunning());
+        QSignalSpy closed(rig.window.get(), &Orvalin::vpnClosed);
+        if (clean)
+            rig.agent.closeClients();
+        else
+            rig.agent.dropClients();
+        QTRY_VERIFY(!rig.connectButton()->isEnabled());
+        QCOMPARE(rig.label("statusBar")->text(), QStringLiteral("无法连接到 tunwarden，请重新安装软件！"));
+        QVERIFY(!rig.ring()->isRunning());
+        QVERIFY(rig.window->isVisible());
+        QVERIFY(!rig.session()->isSessionConnected());
+        QCOMPARE(rig.card()->status(), ConnectionStatusCard::Disconnected);
+        QTest::qWait(100);
+        QCOMPARE(closed.size(), 1);
+    }
+
+    // Without a notification area nothing would draw the icon: a window hidden
+    // into it could not be found again, so it is minimised instead.
+    void withoutNotificationAreaMinimises_data()
+    {
+        QTest::addColumn<bool>("minimizeOnConnect");
+        QTest::newRow("user closes during a session") << false;
+        QTest::newRow("minimise on connect") << true;
+    }
+    void withoutNotificationAreaMinimises()
+    {
+        QFETCH(bool, minimizeOnConnect);
+        Rig rig(minimizeOnConnect);
+        rig.trayAvailable = false;
+        QVERIFY(rig.start());
+        QVERIFY(rig.connectSession());
+        if (!minimizeOnConnect)
+            rig.window->close();
+        QTRY_VERIFY(rig.window->isMinimized());
+        QVERIFY(rig.window->isVisible());
+        QVERIFY(!rig.tray()->icon()->isVisible());
+        QVERIFY(rig.session()->isSessionConnected());
     }
 
     void agentAbsentDoesNothing()

@@ -1,10 +1,12 @@
 #include "connectionstatuscard.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QTest>
+#include <QVBoxLayout>
 
 // The status card on its own: state table, the "status" style attribute,
 // and the three button signals.
@@ -164,14 +166,27 @@ private slots:
 
     void longErrorWrapsWithinHeight()
     {
-        ConnectionStatusCard card;
-        card.resize(480, 180);
-        card.show();
-        card.setStatus(ConnectionStatusCard::Error);
-        card.setErrorText(QString(20, QChar(u'x')).append(QLatin1Char(' ')).repeated(20));
-        QVERIFY(label(card, "errorLabel")->wordWrap());
-        QVERIFY(card.height() <= 180);
-        QVERIFY(card.sizeHint().height() >= 120);
+        // In a tall column the layout would give the card all the height it
+        // asks for; the card itself is never resized here.
+        QWidget column;
+        auto *layout = new QVBoxLayout(&column);
+        auto *card = new ConnectionStatusCard(&column);
+        layout->addWidget(card);
+        layout->addStretch(1);
+        column.resize(480, 900);
+        column.show();
+        card->setStatus(ConnectionStatusCard::Error);
+        card->setErrorText(QString(20, QChar(u'x')).append(QLatin1Char(' ')).repeated(20));
+        QVERIFY(QTest::qWaitForWindowExposed(&column));
+        QApplication::processEvents();
+        QLabel *error = label(*card, "errorLabel");
+        QVERIFY(card->height() >= 120);
+        QVERIFY2(card->height() <= 180, qPrintable(QString::number(card->height())));
+        // Wrapped: the label is more than one line tall, and the whole text fits its width.
+        const int line = error->fontMetrics().lineSpacing();
+        QVERIFY2(error->height() >= 2 * line, qPrintable(QString::number(error->height())));
+        QVERIFY(error->width() < error->fontMetrics().horizontalAdvance(error->text()));
+        QVERIFY(error->mapTo(card, QPoint(0, error->height())).y() <= card->height());
     }
 
     void buttonsEmitSignals()

@@ -82,6 +82,8 @@ private slots:
     void init();
     void cleanup();
 
+    // Runs first: it needs the manager untouched, as at start.
+    void firstRequestAfterStartApplies();
     void sheetsShareSelectorsInOrder();
     void sheetRules_data();
     void sheetRules();
@@ -110,8 +112,24 @@ void TestTheme::init()
     // The Setting tab looks for the autostart entry; keep it off the real home.
     xdg = std::make_unique<QTemporaryDir>();
     qputenv("XDG_CONFIG_HOME", xdg->path().toUtf8());
-    // A known starting point for the process-wide manager.
-    ThemeManager::instance()->setTheme(ThemeManager::Light);
+    // A known starting point for the process-wide manager, except for the
+    // test of the manager as the program starts with it.
+    if (qstrcmp(QTest::currentTestFunction(), "firstRequestAfterStartApplies") != 0)
+        ThemeManager::instance()->setTheme(ThemeManager::Light);
+}
+
+void TestTheme::firstRequestAfterStartApplies()
+{
+    ThemeManager *manager = ThemeManager::instance();
+    QVERIFY(!manager->hasTheme());
+    // The request names the theme the manager starts with, and still applies.
+    QCOMPARE(manager->currentTheme(), ThemeManager::Light);
+    QSignalSpy changed(manager, &ThemeManager::themeChanged);
+    qApp->setStyleSheet(QString());
+    manager->setTheme(ThemeManager::Light);
+    QVERIFY(manager->hasTheme());
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(qApp->styleSheet(), readResource(":/theme/light.qss"));
 }
 
 void TestTheme::cleanup()

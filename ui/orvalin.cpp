@@ -133,6 +133,11 @@ void Orvalin::setAgentUrl(const QUrl &url)
     agentUrl = url;
 }
 
+QUrl Orvalin::agentAddress() const
+{
+    return agentUrl;
+}
+
 void Orvalin::showEvent(QShowEvent *event)
 {
     // The deferred set-up runs once, 50 ms after the first show; the flag also
@@ -179,6 +184,7 @@ void Orvalin::afterShowOneTime()
     });
     rpcClient = new JsonRpcWebSocketClient(this);
     connect(rpcClient, &JsonRpcWebSocketClient::error, this, &Orvalin::onLinkFailed);
+    connect(rpcClient, &JsonRpcWebSocketClient::disconnected, this, &Orvalin::onLinkFailed);
     connect(rpcClient, &JsonRpcWebSocketClient::connected, this, &Orvalin::configVPN);
     session->setClient(rpcClient);
     detailDialog->setClient(rpcClient);
@@ -198,6 +204,10 @@ void Orvalin::configVPN()
 
 void Orvalin::onLinkFailed()
 {
+    // A drop can come as an error and a close together; once is enough.
+    if (linkLost)
+        return;
+    linkLost = true;
     ui->statusBar->setText(QStringLiteral("无法连接到 tunwarden，请重新安装软件！"));
     ui->buttonConnect->setEnabled(false);
     emit vpnClosed();

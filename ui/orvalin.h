@@ -32,6 +32,7 @@ public:
     // The product always talks to the default address; tests point a window
     // at their own server before it is first shown.
     void setAgentUrl(const QUrl &url);
+    QUrl agentAddress() const;
 
 signals:
     void vpnConnected();
@@ -60,6 +61,7 @@ private:
     ProfileManager *profileManager = nullptr;
     QUrl agentUrl;
     bool initialised = false;
+    bool linkLost = false;
     TrayController *tray = nullptr;
     SettingsTab *settingsTab = nullptr;
     ConnectionStatusCard *statusCard = nullptr;

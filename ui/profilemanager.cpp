@@ -102,6 +102,7 @@ void ProfileManager::onCurrentRowChanged(const QModelIndex &current)
         // A long host shows from its start, not from where the cursor was left.
         edit->setCursorPosition(0);
     }
+    passwordShown = profile.contains(QLatin1String("password"));
 }
 
 void ProfileManager::onNewClicked()
@@ -113,12 +114,15 @@ void ProfileManager::onNewClicked()
     ui->buttonDelete->setEnabled(false);
     setNameEditable(true);
 
+    passwordShown = false;
     ui->lineEditName->clear();
     ui->lineEditHost->clear();
     ui->lineEditUsername->clear();
     ui->lineEditPassword->clear();
     ui->lineEditGroup->clear();
     ui->lineEditSecretkey->clear();
+    // Clearing counts as an edit; only what the user types should.
+    ui->lineEditPassword->setModified(false);
 }
 
 void ProfileManager::onSaveClicked()
@@ -138,18 +142,27 @@ void ProfileManager::onSaveClicked()
                      "avoid potential security risks."));
     }
 
-    profiles.insert(name, QJsonObject{
-                              {QStringLiteral("host"), host},
-                              {QStringLiteral("username"), username},
-                              {QStringLiteral("password"), password},
-                              {QStringLiteral("group"), trimmedText(ui->lineEditGroup)},
-                              {QStringLiteral("secret"), trimmedText(ui->lineEditSecretkey)},
-                          });
+    // The password field speaks for the profile only when the user typed in
+    // it or it showed the restored password. An empty field over a password
+    // that has not been read back (a locked or slow store) would wipe it.
+    const QJsonObject previous = profiles.value(name).toObject();
+    const bool passwordKnown = ui->lineEditPassword->isModified() || passwordShown;
+    QJsonObject profile{
+        {QStringLiteral("host"), host},
+        {QStringLiteral("username"), username},
+        {QStringLiteral("group"), trimmedText(ui->lineEditGroup)},
+        {QStringLiteral("secret"), trimmedText(ui->lineEditSecretkey)},
+    };
+    if (passwordKnown)
+        profile.insert(QStringLiteral("password"), password);
+    else if (previous.contains(QLatin1String("password")))
+        profile.insert(QStringLiteral("password"), previous.value(QLatin1String("password")));
+    profiles.insert(name, profile);
     updateModel();
     selectName(name);
 
     close();
-    saveProfile();
+    store.saveProfile(passwordKnown ? name : QString(), password);
 }
 
 void ProfileManager::onDeleteClicked()

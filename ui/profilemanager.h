@@ -53,4 +53,6 @@ private:
     void selectName(const QString &name);
 
     std::unique_ptr<Ui::ProfileManager> ui;
+    // The password field was filled from a password restored into memory.
+    bool passwordShown = false;
 };

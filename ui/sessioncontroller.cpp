@@ -116,9 +116,14 @@ void SessionController::connectVPN(bool reconnect)
             return;
         const QJsonObject stored = profileManager ? profileManager->profiles.value(name).toObject() : QJsonObject();
         currentProfile = connectParameters(stored, ui->lineEditOTP->text());
+        currentProfileName = name;
         method = QStringLiteral("connect");
         id = connectId;
     }
+
+    ++generation;
+    if (reconnect)
+        reconnectGeneration = generation;
 
     ui->progressBar->start();
     if (tray)
@@ -142,20 +147,38 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
         return;
     }
 
+    const QString message = reply.toObject().value(QLatin1String("message")).toString();
+    // A refusal of a second attempt (a double click, say) while the first one
+    // brought the session up: the session stays as it is.
+    if (sessionConnected) {
+        ui->statusBar->setText(message);
+        return;
+    }
+
     if (reconnect) {
         // The agent could not resume the lost session: start over with the
-        // profile that is selected now.
-        QTimer::singleShot(retryAfterRefusedReconnectMs, window, [this] { retryAfterRefusedReconnect(); });
+        // profile that is selected now, unless the user has acted meanwhile.
+        if (generation != reconnectGeneration)
+            return;
+        const quint64 startedAt = generation;
+        QTimer::singleShot(retryAfterRefusedReconnectMs, window, [this, startedAt] {
+            if (stillPending(startedAt))
+                retryAfterRefusedReconnect();
+        });
         return;
     }
 
     if (window->isHidden())
         window->show();
+    MessageBoxes::showError(window, message);
+    // The box runs its own event loop: a session may have come up meanwhile.
+    if (sessionConnected) {
+        ui->statusBar->setText(message);
+        return;
+    }
     // Nothing is in progress any more, so the tray leaves its connecting image.
     if (tray)
         tray->trayFailed();
-    const QString message = reply.toObject().value(QLatin1String("message")).toString();
-    MessageBoxes::showError(window, message);
     statusCard->setStatus(ConnectionStatusCard::Error);
     statusCard->setErrorText(message);
 }
@@ -217,6 +240,7 @@ void SessionController::disconnectVPN()
 {
     if (!linkUp())
         return;
+    ++generation;
     ui->progressBar->start();
     // The reply arrives at the session-closed handler registered for id 3.
     rpcClient->sendRequest(QStringLiteral("disconnect"), disconnectId, QJsonObject(), ReplyCallback());
@@ -277,8 +301,13 @@ void SessionController::onSessionLost(const QJsonValue &reply)
 {
     ui->statusBar->setText(reply.toString());
     emit window->vpnClosed();
-    if (!disconnectRequested)
-        QTimer::singleShot(reconnectDelayMs, window, [this] { connectVPN(true); });
+    if (!disconnectRequested) {
+        const quint64 startedAt = generation;
+        QTimer::singleShot(reconnectDelayMs, window, [this, startedAt] {
+            if (stillPending(startedAt))
+                connectVPN(true);
+        });
+    }
 }
 
 void SessionController::sessionUp()
@@ -286,6 +315,7 @@ void SessionController::sessionUp()
     getVPNStatus();
     if (rpcClient)
         rpcClient->getEnabledAppSplitRules();
+    ++generation;
     sessionConnected = true;
     disconnectRequested = false;
     // Connected image, "连接网关" disabled and "断开网关" enabled.
@@ -300,9 +330,10 @@ void SessionController::sessionUp()
     if (tray)
         tray->closeToTrayIfWanted(host);
 
-    const QString selected = ui->comboBoxHost->currentText();
-    if (configManager->config.value(QLatin1String("lastProfile")).toString() != selected) {
-        configManager->config.insert(QStringLiteral("lastProfile"), selected);
+    // The profile that was sent, not whatever the selector shows by now.
+    if (!currentProfileName.isEmpty()
+        && configManager->config.value(QLatin1String("lastProfile")).toString() != currentProfileName) {
+        configManager->config.insert(QStringLiteral("lastProfile"), currentProfileName);
         configManager->saveConfig();
     }
     statusTimer.start(statusPollMs);
@@ -311,6 +342,8 @@ void SessionController::sessionUp()
 void SessionController::sessionDown()
 {
     sessionConnected = false;
+    // Whatever was in flight has lost its session or its link.
+    ui->progressBar->stop();
     // Not-connected image, empty tooltip, "连接网关" enabled, "断开网关" disabled.
     if (tray)
         tray->trayDisconnected();
@@ -338,9 +371,17 @@ void SessionController::setInputsEnabled(bool enabled)
     ui->tabSetting->setEnabled(enabled);
 }
 
+bool SessionController::stillPending(quint64 startedAt) const
+{
+    return startedAt == generation && !sessionConnected && !disconnectRequested;
+}
+
 void SessionController::scheduleAutomaticConnection(const QString &profileName)
 {
-    QTimer::singleShot(automaticConnectionDelayMs, window, [this, profileName] {
+    const quint64 startedAt = generation;
+    QTimer::singleShot(automaticConnectionDelayMs, window, [this, profileName, startedAt] {
+        if (!stillPending(startedAt))
+            return;
         const QJsonObject &config = configManager->config;
         if (config.value(QLatin1String("autoLogin")).toBool(false)
             && config.value(QLatin1String("lastProfile")).toString() == profileName)

@@ -72,6 +72,9 @@ private:
     void sessionUp();
     void sessionDown();
     void setInputsEnabled(bool enabled);
+    // True while a timer started at `generation` may still act: nothing has
+    // been sent, ended or come up since, and no session is up.
+    bool stillPending(quint64 generation) const;
 
     Orvalin *window;
     Ui::Orvalin *ui;
@@ -86,4 +89,12 @@ private:
     bool sessionConnected = false;
     bool disconnectRequested = false;
     QJsonObject currentProfile;
+    // The profile whose parameters the last "connect" carried; the selector
+    // may have moved on since.
+    QString currentProfileName;
+    // Bumped by every connect, reconnect, disconnect and session up, so the
+    // delayed reconnections and the automatic connection can tell whether
+    // what they were started for still holds.
+    quint64 generation = 0;
+    quint64 reconnectGeneration = 0;
 };

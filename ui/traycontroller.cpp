@@ -74,6 +74,16 @@ void TrayController::setSessionQuery(std::function<bool()> query)
     sessionQuery = std::move(query);
 }
 
+void TrayController::setTrayAvailableQuery(std::function<bool()> query)
+{
+    trayAvailableQuery = std::move(query);
+}
+
+bool TrayController::isTrayAvailable() const
+{
+    return trayAvailableQuery ? trayAvailableQuery() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 bool TrayController::sessionUp() const
 {
     return sessionQuery && sessionQuery();
@@ -120,6 +130,13 @@ void TrayController::trayFailed()
 
 void TrayController::handleClose(QCloseEvent *event)
 {
+    if (sessionUp() && !isTrayAvailable()) {
+        // Nothing would draw the icon, so a hidden window could not be found
+        // again: leave it on the taskbar instead.
+        event->ignore();
+        window->showMinimized();
+        return;
+    }
     event->accept();
     if (sessionUp()) {
         // The session keeps running; the tray icon is the way back, and once

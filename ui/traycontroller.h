@@ -35,6 +35,10 @@ public:
 
     // Tells the close rule whether a session is up.
     void setSessionQuery(std::function<bool()> query);
+    // Tells the close rule whether the desktop draws a notification area; by
+    // default the platform is asked. Tests give their own answer.
+    void setTrayAvailableQuery(std::function<bool()> query);
+    bool isTrayAvailable() const;
 
     void trayConnecting();
     // Connected image; "连接网关" disabled, "断开网关" enabled.
@@ -48,8 +52,9 @@ public:
     // A fresh connection failed: back to the not-connected image.
     void trayFailed();
 
-    // The window's close rule: hide into the tray while a session is up,
-    // otherwise end the program.
+    // The window's close rule: hide into the tray while a session is up (or
+    // minimise to the taskbar when there is no notification area), otherwise
+    // end the program.
     void handleClose(QCloseEvent *event);
 
     QSystemTrayIcon *icon() const;
@@ -80,6 +85,7 @@ private:
     QWidget *window;
     QPointer<QAbstractButton> minimizeSwitch;
     std::function<bool()> sessionQuery;
+    std::function<bool()> trayAvailableQuery;
 
     QIcon connectedImage;
     QIcon notConnectedImage;

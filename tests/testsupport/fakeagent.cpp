@@ -83,6 +83,13 @@ void FakeAgent::dropClients()
     }
 }
 
+void FakeAgent::closeClients()
+{
+    const QList<QWebSocket *> open = clients;
+    for (QWebSocket *socket : open)
+        socket->close(QWebSocketProtocol::CloseCodeGoingAway, QStringLiteral("agent stopping"));
+}
+
 QList<FakeAgent::Request> FakeAgent::requestsFor(const QString &method) const
 {
     QList<Request> matching;

@@ -45,6 +45,8 @@ public:
     void sendText(const QString &text);
     void push(int id, const QJsonValue &result);
     void dropClients();
+    // Ends every link cleanly with a close frame, as an agent that stops does.
+    void closeClients();
 
     QList<Request> requests;
     QList<Request> requestsFor(const QString &method) const;

@@ -30,10 +30,12 @@ QString secretStoreLookup(const QString &key)
 
 bool secretStoreSet(const QString &key, const QString &value)
 {
-    // The same attributes QtKeychain writes, so its reads find the entry.
+    // The same attributes QtKeychain writes, its schema included: its reads
+    // find the entry, and its writes replace it instead of adding a second one.
     QStringList arguments{QStringLiteral("store"), QStringLiteral("--label"), key};
     arguments += attributes(key);
-    arguments += {QStringLiteral("type"), QStringLiteral("plaintext")};
+    arguments += {QStringLiteral("type"), QStringLiteral("plaintext"), QStringLiteral("xdg:schema"),
+                  QStringLiteral("org.qt.keychain")};
     run(arguments, value.toUtf8());
     return secretStoreLookup(key) == value;
 }

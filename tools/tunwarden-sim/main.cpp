@@ -3,8 +3,19 @@
 #include "scenario.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
+#include <csignal>
 #include <cstdio>
+
+namespace {
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void requestStop(int)
+{
+    stopRequested = 1;
+}
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -26,5 +37,19 @@ int main(int argc, char *argv[])
     // Tests that ask for port 0 read the chosen port from this line.
     std::printf("listening on 127.0.0.1:%u\n", unsigned(server.port()));
     std::fflush(stdout);
+
+    // Stopping like a service does: every client gets a close frame before the
+    // process ends. The handler only sets a flag; the loop looks at it.
+    std::signal(SIGTERM, requestStop);
+    std::signal(SIGINT, requestStop);
+    QTimer stopWatch;
+    QObject::connect(&stopWatch, &QTimer::timeout, &app, [&server, &stopWatch] {
+        if (!stopRequested)
+            return;
+        stopWatch.stop();
+        server.closeAll();
+        QTimer::singleShot(200, qApp, &QCoreApplication::quit);
+    });
+    stopWatch.start(100);
     return app.exec();
 }

@@ -5,15 +5,24 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
-#include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
 
 namespace {
 
 // Reports carry many records, but nothing a client sends needs more than this.
 constexpr qint64 MaxMessageBytes = 16 * 1024 * 1024;
+// An opening handshake is a few hundred bytes; anything longer is not one.
+constexpr qint64 MaxHandshakeBytes = 16 * 1024;
+
+void refuseHandshake(QTcpSocket *socket, const QByteArray &status)
+{
+    socket->write("HTTP/1.1 " + status + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    socket->disconnectFromHost();
+}
 
 QByteArray encode(const QJsonObject &object)
 {
@@ -25,35 +34,83 @@ QByteArray encode(const QJsonObject &object)
 RpcServer::RpcServer(AgentService *service, int delayMs, int dropAfterSeconds, QObject *parent)
     : QObject(parent)
     , service(service)
+    , listener(new QTcpServer(this))
     , server(new QWebSocketServer(QStringLiteral("tunwarden"), QWebSocketServer::NonSecureMode, this))
     , delayMs(delayMs)
     , dropAfterSeconds(dropAfterSeconds)
 {
-    connect(server, &QWebSocketServer::originAuthenticationRequired, this, &RpcServer::onOriginCheck);
+    connect(listener, &QTcpServer::newConnection, this, &RpcServer::onTcpConnection);
     connect(server, &QWebSocketServer::newConnection, this, &RpcServer::onNewConnection);
     connect(service, &AgentService::push, this, &RpcServer::broadcast);
 }
 
 bool RpcServer::listen(quint16 port)
 {
-    return server->listen(QHostAddress::LocalHost, port);
+    return listener->listen(QHostAddress::LocalHost, port);
 }
 
 quint16 RpcServer::port() const
 {
-    return server->serverPort();
+    return listener->serverPort();
 }
 
 QString RpcServer::errorString() const
 {
-    return server->errorString();
+    return listener->errorString();
 }
 
-void RpcServer::onOriginCheck(QWebSocketCorsAuthenticator *authenticator)
+void RpcServer::closeAll()
 {
+    const QList<QWebSocket *> open = clients;
+    for (QWebSocket *socket : open) {
+        socket->close(QWebSocketProtocol::CloseCodeGoingAway, QStringLiteral("agent stopping"));
+        socket->flush();
+    }
+}
+
+void RpcServer::onTcpConnection()
+{
+    while (QTcpSocket *socket = listener->nextPendingConnection()) {
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { screenHandshake(socket); });
+    }
+}
+
+void RpcServer::screenHandshake(QTcpSocket *socket)
+{
+    // Peek only: an accepted request is read again by the WebSocket server.
+    const QByteArray head = socket->peek(MaxHandshakeBytes);
+    const qsizetype end = head.indexOf("\r\n\r\n");
+    if (end < 0) {
+        if (head.size() >= MaxHandshakeBytes) {
+            socket->disconnect(this);
+            refuseHandshake(socket, "431 Request Header Fields Too Large");
+        }
+        return;
+    }
+    socket->disconnect(this);
+
+    const QList<QByteArray> lines = head.left(end).split('\n');
+    const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
+    QByteArray target = requestLine.value(1);
+    const qsizetype query = target.indexOf('?');
+    if (query >= 0)
+        target.truncate(query);
+    if (target != "/rpc") {
+        refuseHandshake(socket, "404 Not Found");
+        return;
+    }
     // Browsers may open WebSockets to localhost from any web page and always
-    // send an Origin; the desktop client sends none.
-    authenticator->setAllowed(authenticator->origin().isEmpty());
+    // send an Origin; the desktop client sends none. An empty value counts too.
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (lines.at(i).trimmed().toLower().startsWith("origin:")) {
+            refuseHandshake(socket, "403 Forbidden");
+            return;
+        }
+    }
+    // From here the WebSocket owns the socket and its end.
+    disconnect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    server->handleConnection(socket);
 }
 
 void RpcServer::onNewConnection()
@@ -61,11 +118,6 @@ void RpcServer::onNewConnection()
     while (QWebSocket *socket = server->nextPendingConnection()) {
         socket->setParent(this);
         connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
-        if (socket->requestUrl().path() != QLatin1String("/rpc")) {
-            // The handshake is already done here; refuse with a policy close.
-            socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("unknown path"));
-            continue;
-        }
         socket->setMaxAllowedIncomingMessageSize(MaxMessageBytes);
         clients.append(socket);
         connect(socket, &QWebSocket::binaryMessageReceived, this,
@@ -89,17 +141,22 @@ void RpcServer::onMessage(QWebSocket *socket, const QByteArray &bytes)
         return;
     }
     const QJsonObject request = document.object();
+    // An object without "id" is a notification: it is carried out (when it is
+    // well formed) but never answered.
+    const bool notification = document.isObject() && !request.contains(QLatin1String("id"));
     const QJsonValue id = request.contains(QLatin1String("id")) ? request.value(QLatin1String("id"))
                                                                  : QJsonValue(QJsonValue::Null);
     const QJsonValue method = request.value(QLatin1String("method"));
     const QJsonValue params = request.value(QLatin1String("params"));
     if (!document.isObject() || !method.isString() || !(params.isUndefined() || params.isObject())) {
-        reply(socket, id, false, AgentService::errorObject(AgentService::InvalidRequest,
-                                                           QStringLiteral("Invalid Request")));
+        if (!notification)
+            reply(socket, id, false, AgentService::errorObject(AgentService::InvalidRequest,
+                                                               QStringLiteral("Invalid Request")));
         return;
     }
     const AgentService::Reply answer = service->handle(method.toString(), params.toObject());
-    reply(socket, id, answer.ok, answer.value);
+    if (!notification)
+        reply(socket, id, answer.ok, answer.value);
 }
 
 void RpcServer::reply(QWebSocket *socket, const QJsonValue &id, bool ok, const QJsonValue &value)

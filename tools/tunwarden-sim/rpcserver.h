@@ -7,11 +7,14 @@
 class AgentService;
 class QWebSocket;
 class QWebSocketServer;
-class QWebSocketCorsAuthenticator;
+class QTcpServer;
+class QTcpSocket;
 
 // The WebSocket front of the agent: loopback only, path "/rpc" only, no
-// browser pages (any Origin header is refused). Requests come in binary or
-// text frames; replies and pushes go out as text frames.
+// browser pages (a handshake that carries an Origin header at all is
+// refused). Both are checked on the raw HTTP request, before the handshake
+// completes. Requests come in binary or text frames; replies and pushes go out
+// as text frames; notifications (no "id") get no answer.
 class RpcServer : public QObject
 {
     Q_OBJECT
@@ -22,15 +25,19 @@ public:
     bool listen(quint16 port);
     quint16 port() const;
     QString errorString() const;
+    // Ends every client's link with a close frame, as a stopping agent does.
+    void closeAll();
 
 private:
-    void onOriginCheck(QWebSocketCorsAuthenticator *authenticator);
+    void onTcpConnection();
+    void screenHandshake(QTcpSocket *socket);
     void onNewConnection();
     void onMessage(QWebSocket *socket, const QByteArray &bytes);
     void reply(QWebSocket *socket, const QJsonValue &id, bool ok, const QJsonValue &value);
     void broadcast(int id, const QJsonValue &value);
 
     AgentService *service;
+    QTcpServer *listener;
     QWebSocketServer *server;
     QList<QWebSocket *> clients;
     int delayMs;
