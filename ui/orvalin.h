@@ -13,8 +13,10 @@ class ConnectionStatusCard;
 class DetailDialog;
 class JsonRpcWebSocketClient;
 class ProfileManager;
+class RoutingRulesTab;
 class SessionController;
 class SettingsTab;
+class SoftwareTab;
 class TrayController;
 
 // The main window: a frame that builds the form and hands each area (session,
@@ -45,6 +47,11 @@ private slots:
     void on_buttonDetails_clicked();
     void on_buttonProfile_clicked();
     void onThemeChanged(int theme);
+    void on_btnScanSoftware_clicked();
+    void on_btnSelectDirectory_clicked();
+    void on_btnScanProcesses_clicked();
+    void on_btnReportSoftware_clicked();
+    void on_btnMyReports_clicked();
 
 private:
     void afterShowOneTime();
@@ -61,6 +68,9 @@ private:
     ConnectionStatusCard *statusCard = nullptr;
     DetailDialog *detailDialog = nullptr;
     SessionController *session = nullptr;
+    // Owns the scanner (appScanner) and the records (softwareList).
+    SoftwareTab *softwareTab = nullptr;
+    RoutingRulesTab *routingRulesTab = nullptr;
 
 protected:
     void showEvent(QShowEvent *event) override;
