@@ -7,6 +7,11 @@
 #include "testenv.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThreadPool>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QJsonArray>
@@ -79,6 +84,45 @@ void onNextPickDialog(std::function<void(SoftwarePickDialog *)> act)
     timer->start(20);
 }
 
+// Writes a file of `size` bytes (executable when asked); its digests.
+QPair<QString, QString> writeFile(const QString &path, int size, bool executable)
+{
+    QDir().mkpath(path.section(QLatin1Char('/'), 0, -2));
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + path.size()) & 0xff);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != size)
+        return {};
+    if (executable)
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    return {QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()),
+            QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())};
+}
+
+// A Debian package database under `root` with `count` packages, each with one
+// program on disk.
+bool writePackageDatabase(const QString &root, int count)
+{
+    const QString info = root + QStringLiteral("/var/lib/dpkg/info/");
+    if (!QDir().mkpath(info) || !QDir().mkpath(root + QStringLiteral("/usr/bin")))
+        return false;
+    QByteArray status;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray name = "pkg" + QByteArray::number(i);
+        status += "Package: " + name + "\nStatus: install ok installed\nArchitecture: all\nVersion: 1." +
+                  QByteArray::number(i) + "\nMaintainer: Team " + name + " <team@example.org>\n\n";
+        QFile list(info + QString::fromLatin1(name) + QStringLiteral(".list"));
+        if (!list.open(QIODevice::WriteOnly))
+            return false;
+        list.write("/.\n/usr\n/usr/bin\n/usr/bin/" + name + "\n");
+        if (writeFile(root + QStringLiteral("/usr/bin/") + QString::fromLatin1(name), 64, true).first.isEmpty())
+            return false;
+    }
+    QFile file(root + QStringLiteral("/var/lib/dpkg/status"));
+    return file.open(QIODevice::WriteOnly) && file.write(status) == status.size();
+}
+
 const QStringList reportKeys{"name",           "version",         "publisher",      "install_path",
                              "executable_path", "install_date",   "file_size",      "file_hash_md5",
                              "file_hash_sha256", "digital_signer", "process_name",   "port_list",
@@ -108,6 +152,10 @@ private slots:
     void submitResults();
     void myReports();
     void searchHidesRowsAndHiddenRowsAreNotReported();
+    void digestsGoIntoTheRecordTheRowShows();
+    void directoryScanOfRealFiles();
+    void installedScanKeepsTheWindowResponsive();
+    void closingWaitsForRunningScans();
 
 private:
     void startWindow();
@@ -518,6 +566,148 @@ void TestSoftwareTab::searchHidesRowsAndHiddenRowsAreNotReported()
     QCOMPARE(visible(), (QStringList{"Browser", "Notepad Plus", "bash", "sshd"}));
     child<QLineEdit>("lineEditSoftwareSearch")->clear();
     QCOMPARE(visible().size(), 6);
+}
+
+void TestSoftwareTab::digestsGoIntoTheRecordTheRowShows()
+{
+    QTemporaryDir dir;
+    QList<SoftwareInfo> installed = installedFixture();
+    installed[0].executablePath = dir.filePath(QStringLiteral("npp/npp"));
+    installed[2].executablePath = dir.filePath(QStringLiteral("browser/browser"));
+    const auto digests = writeFile(installed[0].executablePath, 300000, true);
+    QVERIFY(writeFile(installed[2].executablePath, 1000, true).first.size() == 32);
+    fill(installed);
+    // Descending by publisher: archive tool, Notepad Plus (record 0), Browser.
+    table()->sortItems(2, Qt::DescendingOrder);
+    QCOMPARE(table()->item(1, 0)->text(), QStringLiteral("Notepad Plus"));
+
+    table()->selectAll();
+    for (const QJsonObject &object : reportAndWait()) {
+        QCOMPARE(object.value(QLatin1String("file_hash_md5")).toString(), QString());
+        QCOMPARE(object.value(QLatin1String("file_hash_sha256")).toString(), QString());
+    }
+
+    QStringList progress;
+    connect(tab()->scanner(), &AppScanner::hashProgress, this,
+            [&] { progress << statusBar()->text(); });
+    doubleClickRow(1);
+    QCOMPARE(statusBar()->text(), QStringLiteral("MD5: %1\nSHA256: %2").arg(digests.first, digests.second));
+    QCOMPARE(progress.size(), 3);
+    QVERIFY2(progress.last().startsWith(QStringLiteral("正在计算 ")) && progress.last().endsWith(QStringLiteral(" 哈希值: 100%")),
+             qPrintable(progress.join(QLatin1Char('|'))));
+
+    table()->selectAll();
+    int withDigests = 0;
+    for (const QJsonObject &object : reportAndWait()) {
+        if (object.value(QLatin1String("name")).toString() != QLatin1String("Notepad Plus")) {
+            QCOMPARE(object.value(QLatin1String("file_hash_md5")).toString(), QString());
+            continue;
+        }
+        ++withDigests;
+        QCOMPARE(object.value(QLatin1String("file_hash_md5")).toString(), digests.first);
+        QCOMPARE(object.value(QLatin1String("file_hash_sha256")).toString(), digests.second);
+        QCOMPARE(object.value(QLatin1String("file_size")).toInteger(), 300000);
+    }
+    QCOMPARE(withDigests, 1);
+}
+
+void TestSoftwareTab::directoryScanOfRealFiles()
+{
+    QTemporaryDir dir;
+    QVERIFY(!writeFile(dir.filePath(QStringLiteral("app/big")), 5000, true).first.isEmpty());
+    QVERIFY(!writeFile(dir.filePath(QStringLiteral("app/small")), 10, true).first.isEmpty());
+    QVERIFY(!writeFile(dir.filePath(QStringLiteral("app/readme.txt")), 10, false).first.isEmpty());
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("empty"))));
+    QString chosen;
+    tab()->setDirectoryChooser([&] { return chosen; });
+    QPushButton *button = child<QPushButton>("btnSelectDirectory");
+
+    // Cancelled in the file dialog: nothing starts.
+    statusBar()->setText(QStringLiteral("<before>"));
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(button->isEnabled());
+
+    chosen = dir.filePath(QStringLiteral("empty"));
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_COMPARE(statusBar()->text(), QStringLiteral("所选目录中未找到可执行文件"));
+    QVERIFY(button->isEnabled());
+
+    // The tick list opens once the scan has finished, in the scan's order.
+    QStringList boxes;
+    onNextPickDialog([&](SoftwarePickDialog *dialog) {
+        for (QCheckBox *box : dialog->checkBoxes())
+            boxes << box->text();
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    });
+    chosen = dir.filePath(QStringLiteral("app"));
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(!button->isEnabled());
+    QTRY_COMPARE(statusBar()->text(), QStringLiteral("已添加 2 个软件"));
+    QCOMPARE(boxes, (QStringList{"big (" + dir.filePath("app/big") + ")", "small (" + dir.filePath("app/small") + ")"}));
+    QCOMPARE(names(tab()->records()), (QStringList{"big", "small"}));
+    QCOMPARE(tab()->records().at(0).portList, QString());
+    QVERIFY(button->isEnabled());
+}
+
+void TestSoftwareTab::installedScanKeepsTheWindowResponsive()
+{
+    QTemporaryDir root;
+    const int packages = 1500;
+    QVERIFY(writePackageDatabase(root.path(), packages));
+    tab()->replaceScanner(new AppScanner(root.path()));
+    // A process scan's records go when the installed software comes.
+    emit tab()->scanner()->processScanFinished(processFixture());
+
+    QPushButton *button = child<QPushButton>("btnScanSoftware");
+    bool finished = false;
+    bool timerFiredDuringScan = false;
+    QStringList seen;
+    bool disabledThroughout = true;
+    QObject context;
+    // Connected after the tab, so each sees the tab's handling of the same signal.
+    connect(tab()->scanner(), &AppScanner::scanProgress, &context, [&] {
+        seen << statusBar()->text();
+        disabledThroughout &= !button->isEnabled();
+    });
+    connect(tab()->scanner(), &AppScanner::scanFinished, &context, [&] { finished = true; });
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    // The click came back before the scan finished, with the button disabled.
+    QVERIFY(!finished);
+    QVERIFY(!button->isEnabled());
+    QCOMPARE(table()->rowCount(), 0);
+    QCOMPARE(statusBar()->text(), QStringLiteral("正在扫描已安装软件..."));
+    QTimer::singleShot(0, &context, [&] { timerFiredDuringScan = !finished; });
+
+    QTRY_VERIFY_WITH_TIMEOUT(finished, 60000);
+    QVERIFY(timerFiredDuringScan);
+    QVERIFY(disabledThroughout);
+    QCOMPARE(seen.size(), packages);
+    QCOMPARE(seen.first(), QStringLiteral("扫描进度: 1/%1").arg(packages));
+    QCOMPARE(seen.last(), QStringLiteral("扫描进度: %1/%1").arg(packages));
+    QVERIFY(button->isEnabled());
+    QCOMPARE(statusBar()->text(), QStringLiteral("扫描完成，共发现 %1 个软件").arg(packages));
+    QCOMPARE(tab()->records().size(), packages);
+    QCOMPARE(table()->rowCount(), packages);
+}
+
+void TestSoftwareTab::closingWaitsForRunningScans()
+{
+    QTemporaryDir root;
+    QVERIFY(writePackageDatabase(root.path(), 1500));
+    tab()->replaceScanner(new AppScanner(root.path()));
+    QPointer<AppScanner> scanner = tab()->scanner();
+    QTest::mouseClick(child<QPushButton>("btnScanSoftware"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>("btnScanProcesses"), Qt::LeftButton);
+    tab()->addDirectory(root.filePath(QStringLiteral("usr/bin")));
+
+    // The window goes while its scans run: the scanner goes with it, and no
+    // task of it is left running on the pool.
+    window.reset();
+    QVERIFY(scanner.isNull());
+    QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+    // Results already queued are dropped with the tab.
+    QTest::qWait(50);
 }
 
 QTEST_MAIN(TestSoftwareTab)

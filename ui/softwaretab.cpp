@@ -18,20 +18,10 @@ SoftwareTab::SoftwareTab(Ui::Orvalin *form, QWidget *window, QObject *parent)
     , appScanner(new AppScanner(window))
 {
     setObjectName(QStringLiteral("softwareTab"));
-    // The installed-software and directory scans run on the thread pool, so
-    // their results arrive queued, after the handler that started them.
-    connect(appScanner, &AppScanner::scanProgress, this, &SoftwareTab::onSoftwareScanProgress);
-    connect(appScanner, &AppScanner::scanFinished, this, &SoftwareTab::onSoftwareScanFinished);
-    connect(appScanner, &AppScanner::hashProgress, this, &SoftwareTab::onHashProgress);
-    connect(appScanner, &AppScanner::processScanFinished, this, &SoftwareTab::onProcessScanFinished);
-    connect(appScanner, &AppScanner::directoryScanFinished, this, &SoftwareTab::onDirectoryScanFinished);
+    connectScanner();
 
-    QTableWidget *table = form->tableWidgetSoftware;
-    connect(table, &QTableWidget::cellDoubleClicked, this, &SoftwareTab::onSoftwareItemDoubleClicked);
+    connect(form->tableWidgetSoftware, &QTableWidget::cellDoubleClicked, this, &SoftwareTab::onSoftwareItemDoubleClicked);
     connect(form->lineEditSoftwareSearch, &QLineEdit::textChanged, this, &SoftwareTab::applySearchFilter);
-    // Hidden rows belong to the view's row positions, not to the items: after
-    // a sort moves the items, the filter has to be applied again.
-    connect(table->model(), &QAbstractItemModel::layoutChanged, this, &SoftwareTab::applySearchFilter);
 }
 
 SoftwareTab::~SoftwareTab()
@@ -49,6 +39,31 @@ void SoftwareTab::shutDown()
     appScanner->disconnect(this);
     delete appScanner;
     appScanner = nullptr;
+}
+
+void SoftwareTab::connectScanner()
+{
+    // The installed-software and directory scans run on the thread pool, so
+    // their results arrive queued, after the handler that started them.
+    connect(appScanner, &AppScanner::scanProgress, this, &SoftwareTab::onSoftwareScanProgress);
+    connect(appScanner, &AppScanner::scanFinished, this, &SoftwareTab::onSoftwareScanFinished);
+    connect(appScanner, &AppScanner::hashProgress, this, &SoftwareTab::onHashProgress);
+    connect(appScanner, &AppScanner::processScanFinished, this, &SoftwareTab::onProcessScanFinished);
+    connect(appScanner, &AppScanner::directoryScanFinished, this, &SoftwareTab::onDirectoryScanFinished);
+}
+
+void SoftwareTab::replaceScanner(AppScanner *scanner)
+{
+    if (closing || !scanner)
+        return;
+    appScanner->disconnect(this);
+    delete appScanner;
+    appScanner = scanner;
+    appScanner->setParent(window);
+    connectScanner();
+    // A scan of the old scanner will not finish any more.
+    form->btnScanSoftware->setEnabled(true);
+    form->btnSelectDirectory->setEnabled(true);
 }
 
 void SoftwareTab::setClient(JsonRpcWebSocketClient *client)

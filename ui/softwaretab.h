@@ -41,6 +41,9 @@ public:
     void shutDown();
 
     AppScanner *scanner() const { return appScanner; }
+    // Drives another scanner from now on (one reading a fixture's package
+    // database, say); the tab takes it over.
+    void replaceScanner(AppScanner *scanner);
     const QList<SoftwareInfo> &records() const { return softwareList; }
 
     // How "选择目录" asks for the directory; a file dialog unless replaced.
@@ -70,6 +73,7 @@ public:
     void onMyAppReportsReceived(const QJsonArray &reports);
 
 private:
+    void connectScanner();
     void refreshSoftwareTable();
     void appendRecords(const QList<SoftwareInfo> &list);
     // Hides the rows whose name does not contain the search text.
