@@ -9,6 +9,9 @@ SoftwarePickDialog::SoftwarePickDialog(const QList<SoftwareInfo> &records, QWidg
     , records(records)
 {
     ui->setupUi(this);
+    // The list sits on the dialog's own background in either theme.
+    ui->widgetSoftwareBoxes->setAutoFillBackground(false);
+    ui->scrollAreaSoftware->viewport()->setAutoFillBackground(false);
     ui->labelCount->setText(QStringLiteral("目录中发现 %1 个可执行文件，请勾选要添加的：").arg(records.size()));
     // The boxes go above the spacer that keeps a short list at the top.
     const int spacerIndex = ui->verticalLayout_boxes->count() - 1;
