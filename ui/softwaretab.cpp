@@ -36,9 +36,10 @@ void SoftwareTab::shutDown()
     closing = true;
     // The scanner's destructor waits for its tasks; their signals are not
     // wanted any more.
-    appScanner->disconnect(this);
-    delete appScanner;
-    appScanner = nullptr;
+    if (appScanner) {
+        appScanner->disconnect(this);
+        delete appScanner;
+    }
 }
 
 void SoftwareTab::connectScanner()
@@ -246,12 +247,13 @@ void SoftwareTab::onDirectoryScanFinished(const QString &, const QList<SoftwareI
     }
 
     const QPointer<SoftwareTab> alive(this);
-    auto *dialog = new SoftwarePickDialog(list, window);
-    dialog->setAttribute(Qt::WA_DeleteOnClose, false);
+    // Guarded: the window (its parent) may go while the dialog's loop runs.
+    const QPointer<SoftwarePickDialog> dialog = new SoftwarePickDialog(list, window);
     const int result = dialog->exec();
+    if (!dialog)
+        return;
     const QList<SoftwareInfo> checked = dialog->checkedRecords();
     delete dialog;
-    // The window may have started closing while the dialog was open.
     if (!alive || closing || result != QDialog::Accepted)
         return;
     if (checked.isEmpty()) {

@@ -84,7 +84,8 @@ private:
 
     Ui::Orvalin *form;
     QWidget *window;
-    AppScanner *appScanner = nullptr;
+    // Guarded: the window may delete it as its child before the tab goes.
+    QPointer<AppScanner> appScanner;
     QList<SoftwareInfo> softwareList;
     QPointer<JsonRpcWebSocketClient> rpcClient;
     std::function<QString()> directoryChooser;
