@@ -42,6 +42,11 @@ void SoftwareTab::shutDown()
     }
 }
 
+AppScanner *SoftwareTab::scanner() const
+{
+    return appScanner;
+}
+
 void SoftwareTab::connectScanner()
 {
     // The installed-software and directory scans run on the thread pool, so

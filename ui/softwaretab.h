@@ -40,7 +40,7 @@ public:
     // scanner goes now, waiting for its running tasks.
     void shutDown();
 
-    AppScanner *scanner() const { return appScanner; }
+    AppScanner *scanner() const;
     // Drives another scanner from now on (one reading a fixture's package
     // database, say); the tab takes it over.
     void replaceScanner(AppScanner *scanner);
