@@ -73,7 +73,8 @@ void AppScanner::runTask(Job job)
     }
     // The future is not kept: results come back through signals.
     (void)QtConcurrent::run(QThreadPool::globalInstance(), [this, job] {
-        job();
+        if (!stopping()) // not started before the scanner began to go away
+            job();
         QMutexLocker locker(&m_taskMutex);
         if (--m_runningTasks == 0)
             m_tasksDone.wakeAll();

@@ -55,7 +55,7 @@ const EVP_MD *evpFor(QCryptographicHash::Algorithm algorithm)
     }
 }
 
-// Reads the file block by block; calls halfRead once half of expected bytes are in.
+// Counts the bytes read and calls back once, when half of the file's size is in.
 class HalfWatch
 {
 public:

@@ -75,9 +75,8 @@ DpkgRoot::DpkgRoot(const QString &root)
         return;
     const QDir info(onDisk(root, QStringLiteral("/var/lib/dpkg/info")));
 
-    const QList<QByteArray> stanzas = status.readAll().split('\n');
+    const QList<QByteArray> lines = status.readAll().split('\n');
     QHash<QByteArray, QByteArray> fields;
-    QByteArray lastField;
     auto finishStanza = [&] {
         const QByteArray state = fields.value("Status");
         const QString name = QString::fromUtf8(fields.value("Package"));
@@ -109,9 +108,8 @@ DpkgRoot::DpkgRoot(const QString &root)
             }
         }
         fields.clear();
-        lastField.clear();
     };
-    for (const QByteArray &line : stanzas) {
+    for (const QByteArray &line : lines) {
         if (line.trimmed().isEmpty()) {
             if (!fields.isEmpty())
                 finishStanza();
@@ -122,8 +120,7 @@ DpkgRoot::DpkgRoot(const QString &root)
         const qsizetype colon = line.indexOf(':');
         if (colon <= 0)
             continue;
-        lastField = line.left(colon);
-        fields.insert(lastField, line.mid(colon + 1).trimmed());
+        fields.insert(line.left(colon), line.mid(colon + 1).trimmed());
     }
     if (!fields.isEmpty())
         finishStanza();

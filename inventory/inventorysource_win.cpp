@@ -6,8 +6,12 @@
 #include <QSettings>
 
 #include <memory>
+#include <string>
 #include <vector>
 
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #include <softpub.h>
 #include <tlhelp32.h>

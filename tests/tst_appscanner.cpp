@@ -60,8 +60,8 @@ QString makeFile(const QString &root, const QString &relative, qint64 size = 16,
 // "rel/path:size[:x]" entries.
 void makeTree(const QString &root, const QStringList &files)
 {
-    for (const QString &spec : files) {
-        const QStringList parts = spec.split(QLatin1Char(':'));
+    for (const QString &entry : files) {
+        const QStringList parts = entry.split(QLatin1Char(':'));
         makeFile(root, parts.at(0), parts.value(1, QStringLiteral("16")).toLongLong(),
                  parts.value(2) == QLatin1String("x"));
     }
@@ -74,6 +74,24 @@ QString opensslDigest(const QString &algorithm, const QString &path)
     if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
         return QStringLiteral("openssl failed");
     return QString::fromLatin1(openssl.readAllStandardOutput()).section(QLatin1Char(' '), 0, 0);
+}
+
+// How far this process has read the open file at path, from /proc/self/fdinfo; -1 when not open.
+qint64 readPosition(const QString &path)
+{
+    const QFileInfoList fds = QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::AllEntries | QDir::System);
+    for (const QFileInfo &fd : fds) {
+        if (fd.symLinkTarget() != path)
+            continue;
+        QFile info(QStringLiteral("/proc/self/fdinfo/") + fd.fileName());
+        if (!info.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : info.readAll().split('\n')) {
+            if (line.startsWith("pos:"))
+                return line.mid(4).trimmed().toLongLong();
+        }
+    }
+    return -1;
 }
 
 } // namespace
@@ -507,6 +525,13 @@ void TestAppScanner::processScanOfThisMachine()
     }
     QCOMPARE(selfCount, 1);
     QCOMPARE(sleepCount, 1);
+
+    // Kernel threads are the system's, not programs: kthreadd (pid 2) heads them.
+    QFile kthreadd(QStringLiteral("/proc/2/comm"));
+    if (kthreadd.open(QIODevice::ReadOnly) && kthreadd.readAll().trimmed() == "kthreadd") {
+        for (const SoftwareInfo &info : list)
+            QVERIFY(info.processName != QLatin1String("kthreadd"));
+    }
     for (auto &sleeper : sleepers)
         sleeper->waitForFinished();
 }
@@ -517,7 +542,7 @@ void TestAppScanner::processScanRules()
     QTemporaryDir dir(m_dir.filePath(QStringLiteral("procs-XXXXXX")));
     const QString sleep = QStandardPaths::findExecutable(QStringLiteral("sleep"));
     QVERIFY(!sleep.isEmpty());
-    const QStringList names{"SVCHOST.EXE", "svchost2.exe", "Setup.EXE", "tunwarden-sim", "KestrumSSLVPN"};
+    const QStringList names{"SVCHOST.EXE", "svchost2.exe", "Setup.EXE", "tunwarden-sim", "KestrumSSLVPN", "vanished"};
     QList<std::shared_ptr<QProcess>> processes;
     for (const QString &name : names) {
         const QString copy = dir.filePath(name);
@@ -527,6 +552,8 @@ void TestAppScanner::processScanRules()
         QVERIFY2(process->waitForStarted(), qPrintable(name));
         processes.append(process);
     }
+    // A program removed from the disk while it runs keeps its path but has no size.
+    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("vanished"))));
 
     AppScanner scanner;
     const QList<SoftwareInfo> list = AppScannerTestAccess::scanRunningProcesses(scanner);
@@ -540,7 +567,11 @@ void TestAppScanner::processScanRules()
         if (info.executablePath.startsWith(dir.path()))
             byProcess.insert(info.processName, info);
     }
-    QCOMPARE(byProcess.size(), 2);
+    QCOMPARE(byProcess.size(), 3);
+    const SoftwareInfo vanished = byProcess.value(QStringLiteral("vanished"));
+    QCOMPARE(vanished.executablePath, dir.filePath(QStringLiteral("vanished")));
+    QCOMPARE(vanished.fileSize, qint64(0));
+    QVERIFY(vanished.digitalSigner.isEmpty());
     QVERIFY(byProcess.contains(QStringLiteral("svchost2.exe")));
     QCOMPARE(byProcess.value(QStringLiteral("svchost2.exe")).name, QStringLiteral("svchost2"));
     QCOMPARE(byProcess.value(QStringLiteral("Setup.EXE")).name, QStringLiteral("Setup"));
@@ -581,6 +612,11 @@ void TestAppScanner::digests()
 
     AppScanner scanner;
     QSignalSpy progress(&scanner, &AppScanner::hashProgress);
+    qint64 positionAtHalf = -2;
+    connect(&scanner, &AppScanner::hashProgress, this, [&](const QString &, int percent) {
+        if (percent == 50)
+            positionAtHalf = readPosition(path);
+    });
     SoftwareInfo info;
     info.name = QStringLiteral("kept");
     info.executablePath = path;
@@ -594,6 +630,10 @@ void TestAppScanner::digests()
         QCOMPARE(progress.at(i).at(0).toString(), QFileInfo(path).fileName());
         QCOMPARE(progress.at(i).at(1).toInt(), i * 50);
     }
+    // 50 comes once half of the file has been read, not before and not at the end.
+    QVERIFY2(positionAtHalf * 2 >= size, qPrintable(QString::number(positionAtHalf)));
+    if (size > 1048576)
+        QVERIFY2(positionAtHalf < size, qPrintable(QString::number(positionAtHalf)));
 }
 
 void TestAppScanner::hashesOfEmptyFile()
