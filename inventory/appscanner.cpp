@@ -110,13 +110,21 @@ void AppScanner::startDirectoryScan(const QString &directory)
 
 QList<SoftwareInfo> AppScanner::scanInstalledSoftware()
 {
-    QList<SoftwareInfo> list;
-    const std::vector<std::unique_ptr<InventorySource::UninstallRoot>> roots =
+    const std::vector<std::unique_ptr<InventorySource::UninstallRoot>> opened =
         InventorySource::openUninstallRoots(m_packageRoot);
+    std::vector<InventorySource::UninstallRoot *> roots;
+    for (const auto &root : opened)
+        roots.push_back(root.get());
+    return scanUninstallRoots(roots);
+}
 
+// The scan itself, the same on every platform: only the roots differ.
+QList<SoftwareInfo> AppScanner::scanUninstallRoots(const std::vector<InventorySource::UninstallRoot *> &roots)
+{
+    QList<SoftwareInfo> list;
     int total = 0;
     std::vector<QStringList> entriesOfRoot;
-    for (const auto &root : roots) {
+    for (InventorySource::UninstallRoot *root : roots) {
         entriesOfRoot.push_back(root->entries());
         total += int(entriesOfRoot.back().size());
     }

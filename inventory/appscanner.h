@@ -10,6 +10,11 @@
 #include <QWaitCondition>
 
 #include <atomic>
+#include <vector>
+
+namespace InventorySource {
+class UninstallRoot;
+}
 
 // Produces SoftwareInfo records from three sources: the installed software,
 // the executables of a chosen directory and the running processes; fills in an
@@ -44,6 +49,7 @@ signals:
 
 private:
     QList<SoftwareInfo> scanInstalledSoftware();
+    QList<SoftwareInfo> scanUninstallRoots(const std::vector<InventorySource::UninstallRoot *> &roots);
     QList<SoftwareInfo> scanRunningProcesses();
     QString getListeningPorts();
     QString extractExecutablePath(const QString &displayIcon);

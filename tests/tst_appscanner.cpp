@@ -1,5 +1,6 @@
 #include "appscanner.h"
 #include "filedigest.h"
+#include "inventorysource.h"
 #include "scanrules.h"
 
 #include <QCoreApplication>
@@ -17,7 +18,11 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <new>
+#include <type_traits>
 
 // The scanner's private operations, for the tests only.
 class AppScannerTestAccess
@@ -31,6 +36,10 @@ public:
     }
     static QString getListeningPorts(AppScanner &s) { return s.getListeningPorts(); }
     static QList<SoftwareInfo> scanRunningProcesses(AppScanner &s) { return s.scanRunningProcesses(); }
+    static QList<SoftwareInfo> scanUninstallRoots(AppScanner &s, const std::vector<InventorySource::UninstallRoot *> &r)
+    {
+        return s.scanUninstallRoots(r);
+    }
     static QString calculateFileHash(AppScanner &s, const QString &path, QCryptographicHash::Algorithm a)
     {
         return s.calculateFileHash(path, a);
@@ -94,6 +103,31 @@ qint64 readPosition(const QString &path)
     return -1;
 }
 
+// Uninstall entries as the Windows registry holds them, in memory.
+class RegistryShapedRoot : public InventorySource::UninstallRoot
+{
+public:
+    void add(const QString &key, const QHash<QString, QString> &values) { m_keys.append({key, values}); }
+    QStringList entries() override
+    {
+        QStringList keys;
+        for (const auto &key : std::as_const(m_keys))
+            keys.append(key.first);
+        return keys;
+    }
+    QString value(const QString &entry, const QString &name) override
+    {
+        for (const auto &key : std::as_const(m_keys)) {
+            if (key.first == entry)
+                return key.second.value(name);
+        }
+        return QString();
+    }
+
+private:
+    QList<QPair<QString, QHash<QString, QString>>> m_keys;
+};
+
 } // namespace
 
 class TestAppScanner : public QObject
@@ -119,6 +153,7 @@ private slots:
     void listeningPortsOfThisMachine();
 
     void installedSoftwareFromPackageDatabase();
+    void installedSoftwareFromRegistryShapedEntries();
 
     void directoryScan_data();
     void directoryScan();
@@ -419,6 +454,62 @@ void TestAppScanner::installedSoftwareFromPackageDatabase()
         QCOMPARE(record.portList, ports);
 }
 
+void TestAppScanner::installedSoftwareFromRegistryShapedEntries()
+{
+    QTemporaryDir dir(m_dir.filePath(QStringLiteral("registry-XXXXXX")));
+    const QString app = makeFile(dir.path(), QStringLiteral("App/app.exe"), 3000, true);
+    makeFile(dir.path(), QStringLiteral("Suite/helper.exe"), 100);
+    const QString suiteMain = makeFile(dir.path(), QStringLiteral("Suite/main.exe"), 2 * 1048576);
+
+    RegistryShapedRoot machine;
+    machine.add(QStringLiteral("{A}"), {{"DisplayName", "Alpha"}, {"DisplayVersion", "1.0"}, {"Publisher", "Alpha Ltd"},
+                                        {"DisplayIcon", app + ",0"}, {"InstallDate", "20240131"},
+                                        {"UninstallString", "uninst.exe /S"}});
+    machine.add(QStringLiteral("{B}"), {{"DisplayVersion", "9"}, {"DisplayIcon", app}});
+    machine.add(QStringLiteral("{C}"), {{"DisplayName", "Widget Suite"}, {"InstallLocation", dir.filePath("Suite")},
+                                        {"DisplayIcon", dir.filePath("Suite/suite.ico")}, {"InstallDate", "2024"}});
+    machine.add(QStringLiteral("{D}"), {{"DisplayName", "Gone"}, {"InstallLocation", "C:\\Program Files\\Gone\\"}});
+    RegistryShapedRoot wow64;
+    RegistryShapedRoot user;
+    user.add(QStringLiteral("{A}"), {{"DisplayName", "Alpha"}, {"DisplayVersion", "2.0"}});
+
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    AppScanner scanner;
+    QSignalSpy progress(&scanner, &AppScanner::scanProgress);
+    const QList<SoftwareInfo> list = AppScannerTestAccess::scanUninstallRoots(scanner, {&machine, &wow64, &user});
+
+    // {B} has no name: counted, not listed, and current does not move for it.
+    QCOMPARE(progress.size(), 4);
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(progress.at(i), (QVariantList{i + 1, 5}));
+    QCOMPARE(list.size(), 4);
+
+    QCOMPARE(list.at(0).name, QStringLiteral("Alpha"));
+    QCOMPARE(list.at(0).executablePath, app);
+    QCOMPARE(list.at(0).processName, QStringLiteral("app"));
+    QCOMPARE(list.at(0).fileSize, qint64(3000));
+    QCOMPARE(list.at(0).installDate, QStringLiteral("2024-01-31"));
+    QCOMPARE(list.at(0).uninstallString, QStringLiteral("uninst.exe /S"));
+
+    QCOMPARE(list.at(1).executablePath, suiteMain);
+    QCOMPARE(list.at(1).processName, QStringLiteral("main"));
+    QCOMPARE(list.at(1).fileSize, qint64(2 * 1048576));
+    QCOMPARE(list.at(1).installDate, QStringLiteral("2024"));
+
+    QCOMPARE(list.at(2).processName, QStringLiteral("C:\\Program Files\\Gone\\"));
+    QVERIFY(list.at(2).executablePath.isEmpty());
+    QCOMPARE(list.at(2).fileSize, qint64(0));
+
+    // The same product under two roots gives two records, in root order.
+    QCOMPARE(list.at(3).name, QStringLiteral("Alpha"));
+    QCOMPARE(list.at(3).version, QStringLiteral("2.0"));
+
+    QVERIFY(list.at(0).portList.split(QLatin1Char(',')).contains(QString::number(server.serverPort())));
+    for (const SoftwareInfo &record : list)
+        QCOMPARE(record.portList, list.at(0).portList);
+}
+
 void TestAppScanner::directoryScan_data()
 {
     QTest::addColumn<QString>("dirName");
@@ -515,10 +606,14 @@ void TestAppScanner::processScanOfThisMachine()
         QVERIFY(info.portList.isEmpty() && info.fileHashMd5.isEmpty() && info.fileHashSha256.isEmpty());
         if (info.processName == QFileInfo(self).fileName()) {
             ++selfCount;
-            QCOMPARE(info.executablePath, self);
-            QCOMPARE(info.installPath, QFileInfo(self).absolutePath());
-            QCOMPARE(info.fileSize, QFileInfo(self).size());
             QCOMPARE(info.name, info.processName);
+            // Another build tree's copy of this test may run at the same time
+            // and come first; the record then describes that one.
+            if (info.executablePath != self)
+                QCOMPARE(QFileInfo(info.executablePath).fileName(), QFileInfo(self).fileName());
+            QCOMPARE(info.installPath, QFileInfo(info.executablePath).absolutePath());
+            QCOMPARE(info.fileSize, QFileInfo(info.executablePath).size());
+            QVERIFY(info.fileSize > 0);
         }
         if (info.processName == QLatin1String("sleep"))
             ++sleepCount;
@@ -538,11 +633,17 @@ void TestAppScanner::processScanOfThisMachine()
 
 void TestAppScanner::processScanRules()
 {
-    // Real processes under Windows-style names: copies of sleep.
+    // Real processes under Windows-style names: copies of sleep. The listed
+    // ones carry this test's pid, so that no other process on the machine
+    // shares their names.
     QTemporaryDir dir(m_dir.filePath(QStringLiteral("procs-XXXXXX")));
     const QString sleep = QStandardPaths::findExecutable(QStringLiteral("sleep"));
     QVERIFY(!sleep.isEmpty());
-    const QStringList names{"SVCHOST.EXE", "svchost2.exe", "Setup.EXE", "tunwarden-sim", "KestrumSSLVPN", "vanished"};
+    const QString pid = QString::number(QCoreApplication::applicationPid());
+    const QString svchost2 = QStringLiteral("svchost2-%1.exe").arg(pid);
+    const QString setup = QStringLiteral("Setup%1.EXE").arg(pid);
+    const QString vanished = QStringLiteral("vanished%1").arg(pid);
+    const QStringList names{"SVCHOST.EXE", svchost2, setup, "tunwarden-sim", "KestrumSSLVPN", vanished};
     QList<std::shared_ptr<QProcess>> processes;
     for (const QString &name : names) {
         const QString copy = dir.filePath(name);
@@ -553,7 +654,7 @@ void TestAppScanner::processScanRules()
         processes.append(process);
     }
     // A program removed from the disk while it runs keeps its path but has no size.
-    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("vanished"))));
+    QVERIFY(QFile::remove(dir.filePath(vanished)));
 
     AppScanner scanner;
     const QList<SoftwareInfo> list = AppScannerTestAccess::scanRunningProcesses(scanner);
@@ -568,14 +669,14 @@ void TestAppScanner::processScanRules()
             byProcess.insert(info.processName, info);
     }
     QCOMPARE(byProcess.size(), 3);
-    const SoftwareInfo vanished = byProcess.value(QStringLiteral("vanished"));
-    QCOMPARE(vanished.executablePath, dir.filePath(QStringLiteral("vanished")));
-    QCOMPARE(vanished.fileSize, qint64(0));
-    QVERIFY(vanished.digitalSigner.isEmpty());
-    QVERIFY(byProcess.contains(QStringLiteral("svchost2.exe")));
-    QCOMPARE(byProcess.value(QStringLiteral("svchost2.exe")).name, QStringLiteral("svchost2"));
-    QCOMPARE(byProcess.value(QStringLiteral("Setup.EXE")).name, QStringLiteral("Setup"));
-    QCOMPARE(byProcess.value(QStringLiteral("Setup.EXE")).executablePath, dir.filePath(QStringLiteral("Setup.EXE")));
+    const SoftwareInfo gone = byProcess.value(vanished);
+    QCOMPARE(gone.executablePath, dir.filePath(vanished));
+    QCOMPARE(gone.fileSize, qint64(0));
+    QVERIFY(gone.digitalSigner.isEmpty());
+    QCOMPARE(byProcess.value(svchost2).name, QStringLiteral("svchost2-") + pid);
+    QCOMPARE(byProcess.value(setup).name, QStringLiteral("Setup") + pid);
+    QCOMPARE(byProcess.value(setup).executablePath, dir.filePath(setup));
+    QCOMPARE(byProcess.value(setup).installPath, dir.path());
 }
 
 void TestAppScanner::digests_data()
@@ -712,13 +813,20 @@ void TestAppScanner::destroyingDuringScansWaitsForTasks()
     for (int i = 0; i < 200; ++i)
         makeTree(tree.path(), {QStringLiteral("d%1/e/f/g.exe").arg(i)});
 
-    auto *scanner = new AppScanner;
+    // The scanner lives in storage that is wiped once its destructor returns:
+    // a task still using it would then write into the wiped bytes, or crash
+    // emitting from a zeroed object.
+    static std::aligned_storage_t<sizeof(AppScanner), alignof(AppScanner)> storage;
+    auto *scanner = new (&storage) AppScanner;
     scanner->startScan();
     scanner->startProcessScan();
     scanner->startDirectoryScan(tree.path());
-    delete scanner;
-    // Nothing of this scanner runs any more.
-    QCOMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
+    scanner->~AppScanner();
+    std::memset(&storage, 0, sizeof(storage));
+
+    QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
+    const auto *bytes = reinterpret_cast<const unsigned char *>(&storage);
+    QVERIFY(std::all_of(bytes, bytes + sizeof(storage), [](unsigned char byte) { return byte == 0; }));
 }
 
 QTEST_GUILESS_MAIN(TestAppScanner)
