@@ -9,8 +9,10 @@
 #include "detaildialog.h"
 #include "jsonrpcwebsocketclient.h"
 #include "profilemanager.h"
+#include "routingrulestab.h"
 #include "sessioncontroller.h"
 #include "settingstab.h"
+#include "softwaretab.h"
 #include "thememanager.h"
 #include "traycontroller.h"
 #include "windowplacement.h"
@@ -83,6 +85,8 @@ Orvalin::Orvalin(QWidget *parent)
     aboutTab = new AboutTab(this);
     profileManager = new ProfileManager(this);
     session->setProfileManager(profileManager);
+    softwareTab = new SoftwareTab(ui.get(), this, this);
+    routingRulesTab = new RoutingRulesTab(ui.get(), this);
     if (profileManager->loadProfile()) {
         profileManager->updateModel();
         ui->comboBoxHost->setModel(profileManager->model);
@@ -101,7 +105,11 @@ Orvalin::Orvalin(QWidget *parent)
     }
 }
 
-Orvalin::~Orvalin() = default;
+Orvalin::~Orvalin()
+{
+    // Scans still running must not reach a window that is going.
+    softwareTab->shutDown();
+}
 
 void Orvalin::nameStatusValues()
 {
@@ -188,6 +196,8 @@ void Orvalin::afterShowOneTime()
     connect(rpcClient, &JsonRpcWebSocketClient::connected, this, &Orvalin::configVPN);
     session->setClient(rpcClient);
     detailDialog->setClient(rpcClient);
+    softwareTab->setClient(rpcClient);
+    routingRulesTab->setClient(rpcClient);
     session->registerPushHandlers();
     rpcClient->connectToServer(agentUrl);
 }
@@ -259,4 +269,29 @@ void Orvalin::on_buttonDetails_clicked()
 {
     if (detailDialog)
         detailDialog->exec();
+}
+
+void Orvalin::on_btnScanSoftware_clicked()
+{
+    softwareTab->on_btnScanSoftware_clicked();
+}
+
+void Orvalin::on_btnSelectDirectory_clicked()
+{
+    softwareTab->on_btnSelectDirectory_clicked();
+}
+
+void Orvalin::on_btnScanProcesses_clicked()
+{
+    softwareTab->on_btnScanProcesses_clicked();
+}
+
+void Orvalin::on_btnReportSoftware_clicked()
+{
+    softwareTab->on_btnReportSoftware_clicked();
+}
+
+void Orvalin::on_btnMyReports_clicked()
+{
+    softwareTab->on_btnMyReports_clicked();
 }

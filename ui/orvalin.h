@@ -14,8 +14,10 @@ class ConnectionStatusCard;
 class DetailDialog;
 class JsonRpcWebSocketClient;
 class ProfileManager;
+class RoutingRulesTab;
 class SessionController;
 class SettingsTab;
+class SoftwareTab;
 class TrayController;
 
 // The main window: a frame that builds the form and hands each area (session,
@@ -49,6 +51,11 @@ private slots:
     void on_buttonViewLog_clicked();
     void on_buttonSecurityTips_clicked();
     void onThemeChanged(int theme);
+    void on_btnScanSoftware_clicked();
+    void on_btnSelectDirectory_clicked();
+    void on_btnScanProcesses_clicked();
+    void on_btnReportSoftware_clicked();
+    void on_btnMyReports_clicked();
 
 private:
     void nameStatusValues();
@@ -68,6 +75,9 @@ private:
     DetailDialog *detailDialog = nullptr;
     SessionController *session = nullptr;
     AboutTab *aboutTab = nullptr;
+    // Owns the scanner (appScanner) and the records (softwareList).
+    SoftwareTab *softwareTab = nullptr;
+    RoutingRulesTab *routingRulesTab = nullptr;
 
 protected:
     void showEvent(QShowEvent *event) override;

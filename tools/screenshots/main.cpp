@@ -5,26 +5,36 @@
 //   --tabs    every tab in English and in Chinese: <view>-en.png, <view>-zh_CN.png
 //   --dark    the same tabs in the dark theme: <view>-en-dark.png, <view>-zh_CN-dark.png
 //   --themes  light and dark: every tab, the Setting tab as a session greys it,
-//             the status card in each state and the tray menu:
+//             the status card in each state, the tray menu and the directory
+//             tick list:
 //             theme-<light|dark>-<view>.png
 // Without a selection it renders --tabs and --themes. The default output
 // directory is docs/screenshots.
 //
 // The window talks to a silent in-process agent, so the status line keeps its
 // start-up text, and it runs on private settings, profiles and autostart
-// directory, so the user's own stay out of the pictures.
+// directory, so the user's own stay out of the pictures. The software and
+// routing rules tables show sample rows.
 
 #include "appglobals.h"
 #include "configmanager.h"
 #include "connectionstatuscard.h"
+#include "appscanner.h"
 #include "orvalin.h"
+#include "routingrulestab.h"
+#include "softwarepickdialog.h"
+#include "softwaretab.h"
 #include "traycontroller.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLabel>
 #include <QMenu>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -82,6 +92,57 @@ QString pageName(const QWidget *page)
     return name.toLower();
 }
 
+SoftwareInfo sampleSoftware(const QString &name, const QString &version, const QString &publisher,
+                            const QString &executable, const QString &signer, const QString &date)
+{
+    SoftwareInfo info;
+    info.name = name;
+    info.version = version;
+    info.publisher = publisher;
+    info.executablePath = executable;
+    info.installPath = executable.section(QLatin1Char('/'), 0, -2);
+    info.installDate = date;
+    info.digitalSigner = signer;
+    info.processName = executable.section(QLatin1Char('/'), -1);
+    return info;
+}
+
+// Rows for the software and routing rules tables, as a scan and the agent
+// would fill them; the status line keeps its start-up text.
+void fillInventory(Orvalin &window)
+{
+    auto *software = window.findChild<SoftwareTab *>();
+    auto *rules = window.findChild<RoutingRulesTab *>();
+    auto *statusBar = window.findChild<QLabel *>(QStringLiteral("statusBar"));
+    if (!software || !rules || !statusBar)
+        return;
+    const QString status = statusBar->text();
+    emit software->scanner()->scanFinished({
+        sampleSoftware(QStringLiteral("Firefox"), QStringLiteral("128.5.1"), QStringLiteral("Mozilla"),
+                       QStringLiteral("/usr/lib/firefox/firefox"), QStringLiteral("Mozilla Corporation"),
+                       QStringLiteral("2024-11-26")),
+        sampleSoftware(QStringLiteral("LibreOffice"), QStringLiteral("7.4.7"), QStringLiteral("The Document Foundation"),
+                       QStringLiteral("/usr/lib/libreoffice/program/soffice.bin"), QString(),
+                       QStringLiteral("2024-06-02")),
+        sampleSoftware(QStringLiteral("OpenSSH client"), QStringLiteral("9.2p1"), QStringLiteral("Debian"),
+                       QStringLiteral("/usr/bin/ssh"), QStringLiteral("Debian"), QStringLiteral("2025-01-14")),
+        sampleSoftware(QStringLiteral("curl"), QStringLiteral("7.88.1"), QStringLiteral("Debian"),
+                       QStringLiteral("/usr/bin/curl"), QStringLiteral("Debian"), QStringLiteral("2025-02-03")),
+        sampleSoftware(QStringLiteral("fonts-noto-cjk"), QStringLiteral("20220127"), QStringLiteral("Debian"),
+                       QString(), QString(), QStringLiteral("2023-09-18")),
+    });
+    auto rule = [](const char *name, const char *process, const char *signer) {
+        return QJsonObject{{QStringLiteral("name"), QString::fromUtf8(name)},
+                           {QStringLiteral("process_name"), QString::fromUtf8(process)},
+                           {QStringLiteral("digital_signer"), QString::fromUtf8(signer)}};
+    };
+    rules->onAppSplitRulesReceived(QJsonArray{rule("办公邮件", "outlook.exe", "Microsoft Corporation"),
+                                              rule("企业微信", "WXWork.exe", "Tencent Technology"),
+                                              rule("代码仓库", "git.exe", "Johannes Schindelin"),
+                                              rule("浏览器", "firefox.exe", "Mozilla Corporation")});
+    statusBar->setText(status);
+}
+
 // A window as the user meets it: shown, with its deferred set-up (which
 // applies the saved theme) done. The theme is read from the settings then.
 std::unique_ptr<Orvalin> openWindow(const QString &theme, const QUrl &agentUrl)
@@ -91,6 +152,7 @@ std::unique_ptr<Orvalin> openWindow(const QString &theme, const QUrl &agentUrl)
     window->setAgentUrl(agentUrl);
     window->show();
     settle(400); // the deferred set-up runs 50 ms after the first show
+    fillInventory(*window);
     return window;
 }
 
@@ -179,6 +241,25 @@ bool shootTrayMenu(Orvalin &window, const QString &prefix, Shooter &shooter)
     return ok;
 }
 
+// The tick list of a chosen directory with several executables.
+bool shootSoftwarePick(Orvalin &window, const QString &prefix, Shooter &shooter)
+{
+    const QList<SoftwareInfo> found{
+        sampleSoftware(QStringLiteral("soffice.bin"), QString(), QString(),
+                       QStringLiteral("/usr/lib/libreoffice/program/soffice.bin"), QString(), QString()),
+        sampleSoftware(QStringLiteral("oosplash"), QString(), QString(),
+                       QStringLiteral("/usr/lib/libreoffice/program/oosplash"), QString(), QString()),
+        sampleSoftware(QStringLiteral("senddoc"), QString(), QString(),
+                       QStringLiteral("/usr/lib/libreoffice/program/senddoc"), QString(), QString()),
+    };
+    SoftwarePickDialog dialog(found, &window);
+    dialog.checkBoxes().last()->setChecked(false);
+    dialog.show();
+    const bool ok = shooter.save(&dialog, prefix + QStringLiteral("softwarepick"));
+    dialog.hide();
+    return ok;
+}
+
 // The light and the dark theme: every tab, the Setting tab as a session
 // greys it, the status card in each state and the tray menu.
 bool shootThemes(Shooter &shooter)
@@ -203,6 +284,7 @@ bool shootThemes(Shooter &shooter)
 
         ok &= shootStatusCard(*window, prefix, shooter);
         ok &= shootTrayMenu(*window, prefix, shooter);
+        ok &= shootSoftwarePick(*window, prefix, shooter);
     }
     return ok;
 }
