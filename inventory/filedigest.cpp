@@ -204,37 +204,39 @@ Pair md5AndSha256(const QString &filePath, const std::function<void()> &halfRead
     return singleThread(file, half);
 }
 
+// Feeds the whole file to feed() block by block; false when a read fails.
+template<typename Feed>
+bool readBlocks(QFile &file, Feed feed)
+{
+    std::vector<char> buffer(BlockSize);
+    while (true) {
+        const qint64 n = file.read(buffer.data(), BlockSize);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        feed(buffer.data(), n);
+    }
+}
+
 QByteArray hexDigest(const QString &filePath, QCryptographicHash::Algorithm algorithm)
 {
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return QByteArray();
-    std::vector<char> buffer(BlockSize);
     const EVP_MD *md = evpFor(algorithm);
     if (!md) {
         // Digests OpenSSL is not asked for here (SHA-3, BLAKE2 ...) stay with Qt.
         QCryptographicHash hash(algorithm);
-        while (true) {
-            const qint64 n = file.read(buffer.data(), BlockSize);
-            if (n < 0)
-                return QByteArray();
-            if (n == 0)
-                break;
-            hash.addData(QByteArrayView(buffer.data(), n));
-        }
+        if (!readBlocks(file, [&](const char *data, qint64 n) { hash.addData(QByteArrayView(data, n)); }))
+            return QByteArray();
         return hash.result().toHex();
     }
     MdCtx ctx = newContext(md);
     if (!ctx)
         return QByteArray();
-    while (true) {
-        const qint64 n = file.read(buffer.data(), BlockSize);
-        if (n < 0)
-            return QByteArray();
-        if (n == 0)
-            break;
-        EVP_DigestUpdate(ctx.get(), buffer.data(), size_t(n));
-    }
+    if (!readBlocks(file, [&](const char *data, qint64 n) { EVP_DigestUpdate(ctx.get(), data, size_t(n)); }))
+        return QByteArray();
     return finalHex(ctx.get());
 }
 
