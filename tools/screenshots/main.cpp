@@ -5,8 +5,8 @@
 //   --tabs    every tab in English and in Chinese: <view>-en.png, <view>-zh_CN.png
 //   --dark    the same tabs in the dark theme: <view>-en-dark.png, <view>-zh_CN-dark.png
 //   --themes  light and dark: every tab, the Setting tab as a session greys it,
-//             the status card in each state, the tray menu and the directory
-//             tick list:
+//             the status card in each state, the tray menu, the directory
+//             tick list, the log viewer and the security tips:
 //             theme-<light|dark>-<view>.png
 // Without a selection it renders --tabs and --themes. The default output
 // directory is docs/screenshots.
@@ -19,11 +19,13 @@
 #include "appglobals.h"
 #include "configmanager.h"
 #include "connectionstatuscard.h"
+#include "abouttab.h"
 #include "appscanner.h"
 #include "orvalin.h"
 #include "routingrulestab.h"
 #include "softwarepickdialog.h"
 #include "softwaretab.h"
+#include "textbrowser.h"
 #include "traycontroller.h"
 
 #include <QApplication>
@@ -31,6 +33,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -260,6 +263,41 @@ bool shootSoftwarePick(Orvalin &window, const QString &prefix, Shooter &shooter)
     return ok;
 }
 
+// The About tab's two readers: the agent's log (a short sample) and the
+// security tips.
+bool shootReaders(Orvalin &window, const QString &prefix, Shooter &shooter)
+{
+    QFile log(AboutTab::logFilePath());
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    log.write("2026-12-10 09:14:02.118 [INFO] configured by kestrum-sslvpn Secure Client 1.6.0\n"
+              "2026-12-10 09:14:09.502 [INFO] connecting to vpn.example.com:443\n"
+              "2026-12-10 09:14:10.037 [INFO] TLS established: TLS_AES_256_GCM_SHA384\n"
+              "2026-12-10 09:14:10.412 [INFO] DTLS established on port 443\n"
+              "2026-12-10 09:14:10.415 [INFO] tunnel up: vpn address 10.8.0.23, mtu 1399\n");
+    log.close();
+
+    AboutTab about(&window);
+    bool ok = true;
+    const std::unique_ptr<TextBrowser> viewer(about.openLogViewer());
+    if (viewer) {
+        viewer->show();
+        ok &= shooter.save(viewer.get(), prefix + QStringLiteral("logviewer"));
+        viewer->hide();
+    } else {
+        ok = false;
+    }
+    const std::unique_ptr<TextBrowser> tips(about.openSecurityTips(QStringLiteral("en_US")));
+    if (tips) {
+        tips->show();
+        ok &= shooter.save(tips.get(), prefix + QStringLiteral("securitytips"));
+        tips->hide();
+    } else {
+        ok = false;
+    }
+    return ok;
+}
+
 // The light and the dark theme: every tab, the Setting tab as a session
 // greys it, the status card in each state and the tray menu.
 bool shootThemes(Shooter &shooter)
@@ -285,6 +323,7 @@ bool shootThemes(Shooter &shooter)
         ok &= shootStatusCard(*window, prefix, shooter);
         ok &= shootTrayMenu(*window, prefix, shooter);
         ok &= shootSoftwarePick(*window, prefix, shooter);
+        ok &= shootReaders(*window, prefix, shooter);
     }
     return ok;
 }
