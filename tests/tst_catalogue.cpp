@@ -103,7 +103,7 @@ void TstCatalogue::translations_data()
     QTest::newRow("Orvalin diagnostics") << "Orvalin" << "Export diagnostics" << QStringLiteral("导出诊断信息");
     QTest::newRow("HistoryDialog clear") << "HistoryDialog" << "Clear" << QStringLiteral("清空");
     QTest::newRow("HistoryDialog summary") << "HistoryDialog"
-                                           << "Last 24 hours: %1 sessions, connected for %2, %3 losses"
+                                           << "Last 24 hours: sessions %1, connected %2, losses %3"
                                            << QStringLiteral("最近 24 小时：会话 %1 次，连接时长 %2，中断 %3 次");
     QTest::newRow("Orvalin plus stays") << "Orvalin" << "+" << "+";
     QTest::newRow("Orvalin title has no entry") << "Orvalin" << "Kestrum SSLVPN Client" << "Kestrum SSLVPN Client";

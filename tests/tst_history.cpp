@@ -318,7 +318,7 @@ private slots:
         HistoryDialog dialog(&history, nullptr);
         dialog.show();
         auto *summary = dialog.findChild<QLabel *>(QStringLiteral("labelHistorySummary"));
-        QCOMPARE(summary->text(), QStringLiteral("Last 24 hours: 2 sessions, connected for 2:30:00, 1 losses"));
+        QCOMPARE(summary->text(), QStringLiteral("Last 24 hours: sessions 2, connected 2:30:00, losses 1"));
 
         auto *table = dialog.findChild<QTableWidget *>(QStringLiteral("tableWidgetHistory"));
         QCOMPARE(table->rowCount(), written.size());

@@ -17,8 +17,10 @@ HistoryDialog::HistoryDialog(ConnectionHistory *history, QWidget *parent)
 {
     ui->setupUi(this);
     QHeaderView *header = ui->tableWidgetHistory->horizontalHeader();
+    // The event with the agent's message takes what is left; a long message
+    // is elided and shown whole in the tooltip.
     header->setSectionResizeMode(QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(2, QHeaderView::Stretch);
+    header->setSectionResizeMode(1, QHeaderView::Stretch);
     connect(ui->buttonClearHistory, &QPushButton::clicked, this, &HistoryDialog::onClearClicked);
     reload();
 }
@@ -63,7 +65,7 @@ void HistoryDialog::reload()
 {
     const QList<QJsonObject> events = history->events();
     const ConnectionHistory::Summary summary = ConnectionHistory::summarise(events, history->now());
-    ui->labelHistorySummary->setText(tr("Last 24 hours: %1 sessions, connected for %2, %3 losses")
+    ui->labelHistorySummary->setText(tr("Last 24 hours: sessions %1, connected %2, losses %3")
                                          .arg(summary.sessions)
                                          .arg(formatDuration(summary.connectedSeconds))
                                          .arg(summary.losses));

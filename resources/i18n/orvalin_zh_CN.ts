@@ -145,7 +145,7 @@
         <translation>与代理的连接中断</translation>
     </message>
     <message>
-        <source>Last 24 hours: %1 sessions, connected for %2, %3 losses</source>
+        <source>Last 24 hours: sessions %1, connected %2, losses %3</source>
         <translation>最近 24 小时：会话 %1 次，连接时长 %2，中断 %3 次</translation>
     </message>
     <message>
