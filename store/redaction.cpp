@@ -24,10 +24,11 @@ const QRegularExpression &jsonMember()
 const QRegularExpression &keyValue()
 {
     // key=value, key: value; an authorization may name its scheme first
-    // ("Authorization: Bearer …"), and a value may be quoted.
+    // ("Authorization: Bearer …"), and a value may be quoted. A value the
+    // literal pass has already replaced is taken whole, brackets and all.
     static const QRegularExpression pattern(
         QStringLiteral("(\\b%1\\s*[=:]\\s*(?:(?:Bearer|Basic|Digest|Negotiate)\\s+)?)"
-                       "(?:\"(?:[^\"\\\\]|\\\\.)*\"|'[^']*'|[^\\s,;&\"'}\\]]+)")
+                       "(?:\\[redacted\\]|\"(?:[^\"\\\\]|\\\\.)*\"|'[^']*'|[^\\s,;&\"'}\\]]+)")
             .arg(secretKey),
         QRegularExpression::CaseInsensitiveOption);
     return pattern;

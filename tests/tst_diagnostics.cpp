@@ -118,6 +118,8 @@ private slots:
         QTest::newRow("quoted value") << "secret='two words' next=1" << none << "secret=[redacted] next=1";
         QTest::newRow("literal anywhere") << "tunnel up, using hunter2 as key" << QStringList{"hunter2"}
                                           << "tunnel up, using [redacted] as key";
+        QTest::newRow("literal as a key's value") << "login password=hunter2 otp=42" << QStringList{"hunter2", "42"}
+                                                  << "login password=[redacted] otp=[redacted]";
         QTest::newRow("password with OTP first") << "sent pw42 then pw" << QStringList{"pw", "pw42"}
                                                  << "sent [redacted] then [redacted]";
         QTest::newRow("literal escaped in JSON") << "{\"note\":\"a\\\"q\"}" << QStringList{"a\"q"}
