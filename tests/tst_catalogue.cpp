@@ -99,6 +99,12 @@ void TstCatalogue::translations_data()
     QTest::newRow("Orvalin disconnect") << "Orvalin" << "Disconnect" << QStringLiteral("断开");
     QTest::newRow("Orvalin log viewer") << "Orvalin" << "Log Viewer" << QStringLiteral("连接日志");
     QTest::newRow("Orvalin log error") << "Orvalin" << "Couldn't open log file" << QStringLiteral("未能打开日志文件");
+    QTest::newRow("Orvalin history") << "Orvalin" << "History" << QStringLiteral("连接记录");
+    QTest::newRow("Orvalin diagnostics") << "Orvalin" << "Export diagnostics" << QStringLiteral("导出诊断信息");
+    QTest::newRow("HistoryDialog clear") << "HistoryDialog" << "Clear" << QStringLiteral("清空");
+    QTest::newRow("HistoryDialog summary") << "HistoryDialog"
+                                           << "Last 24 hours: sessions %1, connected %2, losses %3"
+                                           << QStringLiteral("最近 24 小时：会话 %1 次，连接时长 %2，中断 %3 次");
     QTest::newRow("Orvalin plus stays") << "Orvalin" << "+" << "+";
     QTest::newRow("Orvalin title has no entry") << "Orvalin" << "Kestrum SSLVPN Client" << "Kestrum SSLVPN Client";
     QTest::newRow("ConfigManager") << "ConfigManager" << "Couldn't open config file" << QStringLiteral("未能打开配置文件");

@@ -278,6 +278,10 @@ void TestTheme::sheetRules_data()
                                    << QStringList{"background-color: #EF4444"};
     QTest::newRow("danger hover") << dark << "QPushButton[class=\"danger\"]:hover"
                                   << QStringList{"background-color: #DC2626"};
+    QTest::newRow("history summary") << light << "QLabel#labelHistorySummary"
+                                     << QStringList{"background-color: #FFFFFF", "font-weight: 600"};
+    QTest::newRow("dark history clear") << dark << "QPushButton#buttonClearHistory"
+                                        << QStringList{"color: #F87171"};
 }
 
 void TestTheme::sheetRules()

@@ -1,12 +1,18 @@
 #include "abouttab.h"
 
 #include "appglobals.h"
+#include "diagnosticsreport.h"
+#include "sessioncontroller.h"
+#include "storedfile.h"
 #include "logfollower.h"
 #include "messageboxes.h"
 #include "textbrowser.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QLabel>
 #include <QLocale>
 #include <QPointer>
 
@@ -70,4 +76,41 @@ void AboutTab::showSecurityTips()
         return;
     dialog->exec();
     delete dialog;
+}
+
+void AboutTab::setSession(SessionController *controller)
+{
+    session = controller;
+}
+
+void AboutTab::setStatusLine(QLabel *label)
+{
+    statusLine = label;
+}
+
+void AboutTab::setPathChooser(PathChooser chooser)
+{
+    choosePath = std::move(chooser);
+}
+
+bool AboutTab::exportDiagnostics()
+{
+    if (!session)
+        return false;
+    const QString suggested = DiagnosticsReport::defaultFilePath();
+    const QString path = choosePath ? choosePath(suggested)
+                                    : QFileDialog::getSaveFileName(
+                                          window, QCoreApplication::translate("Orvalin", "Export diagnostics"),
+                                          suggested, QCoreApplication::translate("Orvalin", "Text files (*.txt)"));
+    if (path.isEmpty())
+        return false;
+    const QString report = DiagnosticsReport::compose(DiagnosticsReport::gather(session));
+    // All or nothing: a failed write leaves no partial report behind.
+    if (!writeFileSafely(path, report.toUtf8())) {
+        MessageBoxes::showError(window, QStringLiteral("无法写入诊断信息文件：") + QDir::toNativeSeparators(path));
+        return false;
+    }
+    if (statusLine)
+        statusLine->setText(QStringLiteral("诊断信息已保存到 ") + QDir::toNativeSeparators(path));
+    return true;
 }

@@ -1,14 +1,20 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
+#include <functional>
+
+class QLabel;
 class QWidget;
+class SessionController;
 class TextBrowser;
 
 // The About tab's two readers: the agent's log, followed while it grows, and
 // the security tips in the user's language. Each runs as a modal dialog over
-// the window and is gone when it closes.
+// the window and is gone when it closes. It also exports the redacted
+// diagnostics report.
 class AboutTab : public QObject
 {
     Q_OBJECT
@@ -18,6 +24,17 @@ public:
 
     void viewLog();
     void showSecurityTips();
+
+    // Where the report's contents come from and where its outcome is told.
+    void setSession(SessionController *session);
+    void setStatusLine(QLabel *statusLine);
+    // Picks the file to write, given the suggested path; an empty result
+    // cancels. A save dialog unless a test sets its own.
+    using PathChooser = std::function<QString(const QString &suggested)>;
+    void setPathChooser(PathChooser chooser);
+    // Asks for a place and writes the report there; false when cancelled or
+    // the file could not be written (after the error box).
+    bool exportDiagnostics();
 
     // The dialogs before they run; null after the error box when the file
     // cannot be read. The caller owns the dialog.
@@ -30,4 +47,7 @@ public:
 
 private:
     QWidget *window;
+    QPointer<SessionController> session;
+    QPointer<QLabel> statusLine;
+    PathChooser choosePath;
 };

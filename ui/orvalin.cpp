@@ -7,6 +7,7 @@
 #include "configmanager.h"
 #include "connectionstatuscard.h"
 #include "detaildialog.h"
+#include "historydialog.h"
 #include "jsonrpcwebsocketclient.h"
 #include "profilemanager.h"
 #include "routingrulestab.h"
@@ -83,6 +84,8 @@ Orvalin::Orvalin(QWidget *parent)
     tray->setSessionQuery([this] { return session->isSessionConnected(); });
     session->wireOneTimePasswordField();
     aboutTab = new AboutTab(this);
+    aboutTab->setSession(session);
+    aboutTab->setStatusLine(ui->statusBar);
     profileManager = new ProfileManager(this);
     session->setProfileManager(profileManager);
     softwareTab = new SoftwareTab(ui.get(), this, this);
@@ -218,6 +221,7 @@ void Orvalin::onLinkFailed()
     if (linkLost)
         return;
     linkLost = true;
+    session->linkLost();
     ui->statusBar->setText(QStringLiteral("无法连接到 tunwarden，请重新安装软件！"));
     ui->buttonConnect->setEnabled(false);
     emit vpnClosed();
@@ -238,6 +242,11 @@ void Orvalin::on_buttonViewLog_clicked()
 void Orvalin::on_buttonSecurityTips_clicked()
 {
     aboutTab->showSecurityTips();
+}
+
+void Orvalin::on_buttonExportDiagnostics_clicked()
+{
+    aboutTab->exportDiagnostics();
 }
 
 void Orvalin::onProfileKeyRestored(const QString &profile)
@@ -269,6 +278,12 @@ void Orvalin::on_buttonDetails_clicked()
 {
     if (detailDialog)
         detailDialog->exec();
+}
+
+void Orvalin::on_buttonHistory_clicked()
+{
+    HistoryDialog dialog(&session->history(), this);
+    dialog.exec();
 }
 
 void Orvalin::on_btnScanSoftware_clicked()

@@ -47,9 +47,11 @@ private slots:
     void getVPNStatus();
     void on_buttonConnect_clicked();
     void on_buttonDetails_clicked();
+    void on_buttonHistory_clicked();
     void on_buttonProfile_clicked();
     void on_buttonViewLog_clicked();
     void on_buttonSecurityTips_clicked();
+    void on_buttonExportDiagnostics_clicked();
     void onThemeChanged(int theme);
     void on_btnScanSoftware_clicked();
     void on_btnSelectDirectory_clicked();

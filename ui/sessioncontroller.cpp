@@ -16,6 +16,8 @@
 #include <QJsonArray>
 #include <QLineEdit>
 
+#include <utility>
+
 namespace {
 
 constexpr int statusId = 0;
@@ -85,6 +87,79 @@ int SessionController::statusPollInterval() const
     return statusTimer.interval();
 }
 
+bool SessionController::isLinkUp() const
+{
+    return linkUp();
+}
+
+QJsonObject SessionController::lastStatusReply() const
+{
+    return lastStatus;
+}
+
+ProfileManager *SessionController::profiles() const
+{
+    return profileManager;
+}
+
+QStringList SessionController::heldSecrets() const
+{
+    const QLatin1String password("password");
+    const QLatin1String secret("secret");
+    QStringList secrets;
+    if (profileManager) {
+        for (const QJsonValue &profile : std::as_const(profileManager->profiles))
+            secrets << profile[password].toString() << profile[secret].toString();
+    }
+    const QString sent = currentProfile.value(password).toString();
+    secrets << sent << currentProfile.value(secret).toString() << ui->lineEditOTP->text();
+    // The one-time password on its own: what was sent after the stored password.
+    if (profileManager) {
+        const QString stored = profileManager->profiles.value(currentProfileName)[password].toString();
+        if (sent.size() > stored.size() && sent.startsWith(stored))
+            secrets << sent.mid(stored.size());
+    }
+    secrets.removeAll(QString());
+    return secrets;
+}
+
+ConnectionHistory &SessionController::history()
+{
+    return connectionHistory;
+}
+
+void SessionController::recordEvent(const QString &event, const QJsonObject &fields)
+{
+    flushPendingUp();
+    QJsonObject entry = fields;
+    entry.insert(QStringLiteral("profile"), currentProfileName);
+    entry.insert(QStringLiteral("host"), currentProfile.value(QLatin1String("host")).toString());
+    if (sessionConnected && ConnectionHistory::endsSession(event))
+        entry.insert(QStringLiteral("duration"), sessionStartedAt.secsTo(connectionHistory.now()));
+    connectionHistory.record(event, entry);
+}
+
+void SessionController::flushPendingUp(const QString &vpnAddress)
+{
+    if (pendingUpEvent.isEmpty())
+        return;
+    const QString event = std::exchange(pendingUpEvent, QString());
+    connectionHistory.record(event,
+                             QJsonObject{{QStringLiteral("profile"), currentProfileName},
+                                         {QStringLiteral("host"), currentProfile.value(QLatin1String("host")).toString()},
+                                         {QStringLiteral("address"), vpnAddress}},
+                             sessionStartedAt);
+}
+
+void SessionController::linkLost()
+{
+    // An agent that was never reached before any session (not running at
+    // start) is no event of a session.
+    if (generation == 0)
+        return;
+    recordEvent(ConnectionHistory::linkLost);
+}
+
 bool SessionController::linkUp() const
 {
     return rpcClient && rpcClient->isConnected();
@@ -124,6 +199,7 @@ void SessionController::connectVPN(bool reconnect)
     ++generation;
     if (reconnect)
         reconnectGeneration = generation;
+    recordEvent(reconnect ? ConnectionHistory::reconnectSent : ConnectionHistory::connectRequested);
 
     ui->progressBar->start();
     if (tray)
@@ -143,6 +219,7 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
 
     if (!reply.isObject()) {
         ui->statusBar->setText(reply.toString());
+        comingUpByReconnect = reconnect;
         emit window->vpnConnected();
         return;
     }
@@ -154,6 +231,9 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
         ui->statusBar->setText(message);
         return;
     }
+
+    const QJsonObject messageField{{QStringLiteral("message"), message}};
+    recordEvent(reconnect ? ConnectionHistory::reconnectRefused : ConnectionHistory::refused, messageField);
 
     if (reconnect) {
         // The agent could not resume the lost session: start over with the
@@ -213,6 +293,7 @@ void SessionController::onStatus(const QJsonValue &reply)
     // figures and hand the old routes to the next session.
     if (status.contains(QLatin1String("code")) || !sessionConnected)
         return;
+    lastStatus = status;
 
     const SessionFormat::StatusFields fields = SessionFormat::readStatus(status);
     ui->labelChannelType->setText(fields.channelType);
@@ -228,6 +309,7 @@ void SessionController::onStatus(const QJsonValue &reply)
 
     // The routes are fixed for a session: take them from its first status.
     if (!ui->buttonDetails->isEnabled()) {
+        flushPendingUp(fields.vpnAddress);
         ui->buttonDetails->setEnabled(true);
         if (detailDialog) {
             detailDialog->setRoutes(status.value(QLatin1String("SplitExclude")).toArray(),
@@ -291,6 +373,8 @@ void SessionController::onSessionClosed(const QJsonValue &reply)
 {
     ui->progressBar->stop();
     ui->statusBar->setText(reply.toString());
+    recordEvent(disconnectRequested ? ConnectionHistory::disconnected : ConnectionHistory::closedByServer,
+                QJsonObject{{QStringLiteral("message"), reply.toString()}});
     emit window->vpnClosed();
     // A session the user did not end: bring the window back so they notice.
     if (!disconnectRequested && window->isHidden())
@@ -300,6 +384,7 @@ void SessionController::onSessionClosed(const QJsonValue &reply)
 void SessionController::onSessionLost(const QJsonValue &reply)
 {
     ui->statusBar->setText(reply.toString());
+    recordEvent(ConnectionHistory::lost, QJsonObject{{QStringLiteral("message"), reply.toString()}});
     emit window->vpnClosed();
     if (!disconnectRequested) {
         const quint64 startedAt = generation;
@@ -316,6 +401,13 @@ void SessionController::sessionUp()
     if (rpcClient)
         rpcClient->getEnabledAppSplitRules();
     ++generation;
+    // A second "connected" for a session already up (a late reply to a
+    // repeated connect) neither restarts its clock nor records it twice.
+    if (!sessionConnected) {
+        sessionStartedAt = connectionHistory.now();
+        pendingUpEvent = comingUpByReconnect ? ConnectionHistory::reconnected : ConnectionHistory::connected;
+    }
+    comingUpByReconnect = false;
     sessionConnected = true;
     disconnectRequested = false;
     // Connected image, "连接网关" disabled and "断开网关" enabled.
@@ -341,6 +433,7 @@ void SessionController::sessionUp()
 
 void SessionController::sessionDown()
 {
+    flushPendingUp();
     sessionConnected = false;
     // Whatever was in flight has lost its session or its link.
     ui->progressBar->stop();

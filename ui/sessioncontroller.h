@@ -1,5 +1,8 @@
 #pragma once
 
+#include "connectionhistory.h"
+
+#include <QDateTime>
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
@@ -39,6 +42,19 @@ public:
     // The parameters of the last "connect", reused unchanged by "reconnect".
     QJsonObject sessionParameters() const;
     bool isStatusPolling() const;
+    bool isLinkUp() const;
+    // The last "status" reply that described a session; kept after it ends.
+    QJsonObject lastStatusReply() const;
+    ProfileManager *profiles() const;
+    // The passwords, secrets and one-time password held in memory: the stored
+    // profiles' and those of the last "connect".
+    QStringList heldSecrets() const;
+
+    // Where the session's events are recorded.
+    ConnectionHistory &history();
+
+    // The link to the agent has failed: recorded before the session goes down.
+    void linkLost();
     int statusPollInterval() const;
 
     // The "connect" parameters: the stored profile, with a one-time password
@@ -75,6 +91,12 @@ private:
     // True while a timer started at `generation` may still act: nothing has
     // been sent, ended or come up since, and no session is up.
     bool stillPending(quint64 generation) const;
+    // Records an event with the profile and host of the last "connect", and
+    // how long the session lasted when the event ends one that is up.
+    void recordEvent(const QString &event, const QJsonObject &fields = QJsonObject());
+    // The session's "connected" waits for the first status, which brings the
+    // VPN address; anything else that happens first writes it without.
+    void flushPendingUp(const QString &vpnAddress = QString());
 
     Orvalin *window;
     Ui::Orvalin *ui;
@@ -97,4 +119,12 @@ private:
     // what they were started for still holds.
     quint64 generation = 0;
     quint64 reconnectGeneration = 0;
+
+    ConnectionHistory connectionHistory;
+    QJsonObject lastStatus;
+    QDateTime sessionStartedAt;
+    // The "connected" or "reconnected" of the session that is up, not yet written.
+    QString pendingUpEvent;
+    // Whether the session coming up resumed a lost one.
+    bool comingUpByReconnect = false;
 };

@@ -75,6 +75,97 @@
     </message>
 </context>
 <context>
+    <name>HistoryDialog</name>
+    <message>
+        <source>Connection history</source>
+        <translation>连接记录</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>时间</translation>
+    </message>
+    <message>
+        <source>Event</source>
+        <translation>事件</translation>
+    </message>
+    <message>
+        <source>Profile and host</source>
+        <translation>配置和主机</translation>
+    </message>
+    <message>
+        <source>Duration</source>
+        <translation>持续时间</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation>清空</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Connect requested</source>
+        <translation>请求连接</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>已连接</translation>
+    </message>
+    <message>
+        <source>Connection refused</source>
+        <translation>连接被拒绝</translation>
+    </message>
+    <message>
+        <source>Connection lost</source>
+        <translation>连接中断</translation>
+    </message>
+    <message>
+        <source>Reconnecting</source>
+        <translation>正在重连</translation>
+    </message>
+    <message>
+        <source>Reconnected</source>
+        <translation>已重连</translation>
+    </message>
+    <message>
+        <source>Reconnection refused</source>
+        <translation>重连被拒绝</translation>
+    </message>
+    <message>
+        <source>Closed by the server</source>
+        <translation>服务器已关闭连接</translation>
+    </message>
+    <message>
+        <source>Disconnected</source>
+        <translation>已断开</translation>
+    </message>
+    <message>
+        <source>Agent link lost</source>
+        <translation>与代理的连接中断</translation>
+    </message>
+    <message>
+        <source>Last 24 hours: sessions %1, connected %2, losses %3</source>
+        <translation>最近 24 小时：会话 %1 次，连接时长 %2，中断 %3 次</translation>
+    </message>
+    <message>
+        <source>Clear history</source>
+        <translation>清空连接记录</translation>
+    </message>
+    <message>
+        <source>Remove every recorded connection event? This cannot be undone.</source>
+        <translation>删除所有连接记录？此操作无法撤销。</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>The history file could not be removed.</source>
+        <translation>无法删除连接记录文件。</translation>
+    </message>
+</context>
+<context>
     <name>Orvalin</name>
     <message>
         <source>Gateway</source>
@@ -187,6 +278,18 @@
     <message>
         <source>Turns while the client waits for the agent&apos;s answer</source>
         <translation>等待代理应答时转动</translation>
+    </message>
+    <message>
+        <source>History</source>
+        <translation>连接记录</translation>
+    </message>
+    <message>
+        <source>Export diagnostics</source>
+        <translation>导出诊断信息</translation>
+    </message>
+    <message>
+        <source>Text files (*.txt)</source>
+        <translation>文本文件 (*.txt)</translation>
     </message>
 </context>
 <context>

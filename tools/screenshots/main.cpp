@@ -6,7 +6,8 @@
 //   --dark    the same tabs in the dark theme: <view>-en-dark.png, <view>-zh_CN-dark.png
 //   --themes  light and dark: every tab, the Setting tab as a session greys it,
 //             the status card in each state, the tray menu, the directory
-//             tick list, the log viewer and the security tips:
+//             tick list, the log viewer, the security tips and the
+//             connection history:
 //             theme-<light|dark>-<view>.png
 // Without a selection it renders --tabs and --themes. The default output
 // directory is docs/screenshots.
@@ -18,11 +19,14 @@
 
 #include "appglobals.h"
 #include "configmanager.h"
+#include "connectionhistory.h"
 #include "connectionstatuscard.h"
 #include "abouttab.h"
+#include "historydialog.h"
 #include "appscanner.h"
 #include "orvalin.h"
 #include "routingrulestab.h"
+#include "sessioncontroller.h"
 #include "softwarepickdialog.h"
 #include "softwaretab.h"
 #include "textbrowser.h"
@@ -184,6 +188,47 @@ bool shootTabs(Orvalin &window, const QString &prefix, const QString &suffix, Sh
     return ok;
 }
 
+// The connection history dialog over a day of sample sessions, seen at a
+// fixed moment so the pictures do not change from run to run.
+bool shootHistory(Orvalin &window, const QString &fileName, Shooter &shooter)
+{
+    auto *session = window.findChild<SessionController *>();
+    if (!session)
+        return false;
+    ConnectionHistory &history = session->history();
+    history.clear();
+    const QDateTime now(QDate(2026, 3, 10), QTime(17, 30));
+    QDateTime at;
+    history.setClock([&at] { return at; });
+    const QJsonObject office{{QStringLiteral("profile"), QStringLiteral("总部办公")},
+                             {QStringLiteral("host"), QStringLiteral("vpn.example.com")}};
+    auto record = [&](int minutesBefore, const QString &event, QJsonObject fields) {
+        at = now.addSecs(-60 * minutesBefore);
+        for (auto it = office.begin(); it != office.end(); ++it)
+            fields.insert(it.key(), it.value());
+        history.record(event, fields);
+    };
+    record(540, ConnectionHistory::connectRequested, {});
+    record(540, ConnectionHistory::connected, {{QStringLiteral("address"), QStringLiteral("10.8.0.12")}});
+    record(410, ConnectionHistory::lost, {{QStringLiteral("message"), QStringLiteral("网络中断")}, {QStringLiteral("duration"), 7800}});
+    record(410, ConnectionHistory::reconnectSent, {});
+    record(410, ConnectionHistory::reconnected, {{QStringLiteral("address"), QStringLiteral("10.8.0.12")}});
+    record(300, ConnectionHistory::disconnected, {{QStringLiteral("message"), QStringLiteral("已断开")}, {QStringLiteral("duration"), 6600}});
+    record(95, ConnectionHistory::connectRequested, {});
+    record(95, ConnectionHistory::refused, {{QStringLiteral("message"), QStringLiteral("认证失败：用户名或密码错误")}});
+    record(90, ConnectionHistory::connectRequested, {});
+    record(90, ConnectionHistory::connected, {{QStringLiteral("address"), QStringLiteral("10.8.0.15")}});
+    at = now;
+
+    HistoryDialog dialog(&history, &window);
+    dialog.show();
+    const bool ok = shooter.save(&dialog, fileName);
+    dialog.hide();
+    history.setClock({});
+    history.clear();
+    return ok;
+}
+
 // Every tab in English and with the Chinese catalogue installed.
 bool shootLanguages(const QString &theme, Shooter &shooter)
 {
@@ -200,6 +245,7 @@ bool shootLanguages(const QString &theme, Shooter &shooter)
         {
             const std::unique_ptr<Orvalin> window = openWindow(theme, shooter.agent());
             ok &= shootTabs(*window, QString(), suffix, shooter);
+            ok &= shootHistory(*window, QStringLiteral("history") + suffix, shooter);
         }
         QCoreApplication::removeTranslator(&translator);
     }
@@ -324,6 +370,7 @@ bool shootThemes(Shooter &shooter)
         ok &= shootTrayMenu(*window, prefix, shooter);
         ok &= shootSoftwarePick(*window, prefix, shooter);
         ok &= shootReaders(*window, prefix, shooter);
+        ok &= shootHistory(*window, prefix + QStringLiteral("history"), shooter);
     }
     return ok;
 }

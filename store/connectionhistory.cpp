@@ -1,0 +1,180 @@
+#include "connectionhistory.h"
+
+#include "appglobals.h"
+#include "storedfile.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+const QString ConnectionHistory::connectRequested = QStringLiteral("connect");
+const QString ConnectionHistory::connected = QStringLiteral("connected");
+const QString ConnectionHistory::refused = QStringLiteral("refused");
+const QString ConnectionHistory::lost = QStringLiteral("lost");
+const QString ConnectionHistory::reconnectSent = QStringLiteral("reconnect");
+const QString ConnectionHistory::reconnected = QStringLiteral("reconnected");
+const QString ConnectionHistory::reconnectRefused = QStringLiteral("reconnect-refused");
+const QString ConnectionHistory::closedByServer = QStringLiteral("closed");
+const QString ConnectionHistory::disconnected = QStringLiteral("disconnected");
+const QString ConnectionHistory::linkLost = QStringLiteral("link-lost");
+
+namespace {
+
+constexpr qint64 daySeconds = 24 * 60 * 60;
+
+// The event held by one line, or an empty object when the line is damaged.
+QJsonObject parseLine(const QByteArray &line)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return QJsonObject();
+    const QJsonObject event = document.object();
+    if (!event.value(QLatin1String("event")).isString() || !ConnectionHistory::eventTime(event).isValid())
+        return QJsonObject();
+    return event;
+}
+
+QList<QByteArray> readLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QList<QByteArray> lines = file.readAll().split('\n');
+    lines.removeIf([](const QByteArray &line) { return line.trimmed().isEmpty(); });
+    return lines;
+}
+
+} // namespace
+
+ConnectionHistory::ConnectionHistory(const QString &path)
+    : filePath(path)
+{
+}
+
+QString ConnectionHistory::defaultPath()
+{
+    return configLocation + QStringLiteral("/history.jsonl");
+}
+
+QString ConnectionHistory::path() const
+{
+    return filePath;
+}
+
+void ConnectionHistory::setClock(Clock source)
+{
+    clock = std::move(source);
+}
+
+QDateTime ConnectionHistory::now() const
+{
+    return clock ? clock() : QDateTime::currentDateTime();
+}
+
+QDateTime ConnectionHistory::eventTime(const QJsonObject &event)
+{
+    return QDateTime::fromString(event.value(QLatin1String("time")).toString(), Qt::ISODate);
+}
+
+bool ConnectionHistory::endsSession(const QString &event)
+{
+    return event == lost || event == closedByServer || event == disconnected || event == linkLost;
+}
+
+bool ConnectionHistory::record(const QString &event, const QJsonObject &fields, const QDateTime &at)
+{
+    QJsonObject entry = fields;
+    // With the offset written out, so a change of time zone or daylight
+    // saving keeps the order and the durations readable.
+    const QDateTime time = at.isValid() ? at : now();
+    entry.insert(QStringLiteral("time"), time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate));
+    entry.insert(QStringLiteral("event"), event);
+
+    if (lineCount < 0)
+        lineCount = int(readLines(filePath).size());
+
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
+        return false;
+    QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
+    // A write cut short (a crash, a full disk) leaves a line without its end;
+    // the new event starts on a line of its own so only the cut one is lost.
+    if (file.size() > 0 && file.seek(file.size() - 1) && file.read(1) != "\n")
+        line.prepend('\n');
+    if (file.write(line) != line.size())
+        return false;
+    file.close();
+
+    if (++lineCount > maxEvents)
+        return trim();
+    return true;
+}
+
+bool ConnectionHistory::trim()
+{
+    QByteArray kept;
+    QList<QByteArray> lines = readLines(filePath);
+    lines.removeIf([](const QByteArray &line) { return parseLine(line).isEmpty(); });
+    if (lines.size() > maxEvents)
+        lines = lines.mid(lines.size() - maxEvents);
+    for (const QByteArray &line : std::as_const(lines))
+        kept += line.trimmed() + '\n';
+    if (!writeFileSafely(filePath, kept))
+        return false;
+    lineCount = int(lines.size());
+    return true;
+}
+
+QList<QJsonObject> ConnectionHistory::events() const
+{
+    QList<QJsonObject> out;
+    for (const QByteArray &line : readLines(filePath)) {
+        const QJsonObject event = parseLine(line);
+        if (!event.isEmpty())
+            out.append(event);
+    }
+    return out;
+}
+
+bool ConnectionHistory::clear()
+{
+    lineCount = 0;
+    return !QFile::exists(filePath) || QFile::remove(filePath);
+}
+
+ConnectionHistory::Summary ConnectionHistory::summarise(const QList<QJsonObject> &events, const QDateTime &now)
+{
+    Summary summary;
+    const QDateTime windowStart = now.addSecs(-daySeconds);
+    auto inWindow = [&](const QDateTime &time) { return time > windowStart && time <= now; };
+    auto addStretch = [&](const QDateTime &from, const QDateTime &to) {
+        const QDateTime start = std::max(from, windowStart);
+        const QDateTime end = std::min(to, now);
+        if (end > start)
+            summary.connectedSeconds += start.secsTo(end);
+    };
+
+    QDateTime upSince;
+    for (const QJsonObject &event : events) {
+        const QString name = event.value(QLatin1String("event")).toString();
+        const QDateTime time = eventTime(event);
+        if (name == connected && inWindow(time))
+            ++summary.sessions;
+        if (name == lost && inWindow(time))
+            ++summary.losses;
+        if (name == connected || name == reconnected) {
+            upSince = time;
+        } else if (endsSession(name)) {
+            // The stored duration holds even when the start fell out of the file.
+            if (event.contains(QLatin1String("duration")))
+                addStretch(time.addSecs(-event.value(QLatin1String("duration")).toInteger()), time);
+            else if (upSince.isValid())
+                addStretch(upSince, time);
+            upSince = QDateTime();
+        }
+    }
+    if (upSince.isValid())
+        addStretch(upSince, now);
+    return summary;
+}

@@ -1,0 +1,150 @@
+#include "diagnosticsreport.h"
+
+#include "abouttab.h"
+#include "appglobals.h"
+#include "configmanager.h"
+#include "profilemanager.h"
+#include "redaction.h"
+#include "sessioncontroller.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocale>
+#include <QScreen>
+#include <QSysInfo>
+#include <QTextStream>
+
+namespace DiagnosticsReport {
+
+namespace {
+
+void heading(QTextStream &out, const QString &title)
+{
+    out << "\n== " << title << " ==\n";
+}
+
+} // namespace
+
+Input gather(SessionController *session)
+{
+    Input input;
+    input.settings = configManager ? configManager->config : QJsonObject();
+    if (ProfileManager *profiles = session->profiles())
+        input.profiles = profiles->profiles;
+    input.linkUp = session->isLinkUp();
+    input.sessionUp = session->isSessionConnected();
+    input.lastStatus = session->lastStatusReply();
+    input.history = session->history().events();
+    input.logPath = AboutTab::logFilePath();
+    input.secrets = session->heldSecrets();
+    return input;
+}
+
+QString lastLines(const QString &path, int count)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    // Read backwards in blocks until enough line ends are in hand, so a large
+    // log is not read whole.
+    constexpr qint64 block = 64 * 1024;
+    const qint64 size = file.size();
+    qint64 start = size;
+    QByteArray tail;
+    while (start > 0 && tail.count('\n') <= count) {
+        const qint64 from = std::max<qint64>(0, start - block);
+        if (!file.seek(from))
+            break;
+        tail.prepend(file.read(start - from));
+        start = from;
+    }
+    QList<QByteArray> lines = tail.split('\n');
+    if (!lines.isEmpty() && lines.constLast().isEmpty())
+        lines.removeLast();
+    // The first piece may be the end of a line cut by the block boundary.
+    if (start > 0 && !lines.isEmpty())
+        lines.removeFirst();
+    if (lines.size() > count)
+        lines = lines.mid(lines.size() - count);
+    return QString::fromUtf8(lines.join('\n'));
+}
+
+QString compose(const Input &input)
+{
+    QString text;
+    QTextStream out(&text);
+    out << "Kestrum SSLVPN Client diagnostics, "
+        << QDateTime::currentDateTime().toString(Qt::ISODate) << '\n';
+
+    heading(out, QStringLiteral("Version and system"));
+    out << "Product version: " << appVersion << '\n';
+    out << "Qt version: " << qVersion() << '\n';
+    out << "Operating system: " << QSysInfo::prettyProductName() << " (" << QSysInfo::kernelType() << ' '
+        << QSysInfo::kernelVersion() << ", " << QSysInfo::currentCpuArchitecture() << ")\n";
+    out << "Locale: " << QLocale::system().name() << " (interface " << QLocale().name() << ")\n";
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    out << "Screen scale factor: " << (screen ? QString::number(screen->devicePixelRatio()) : QStringLiteral("none"))
+        << '\n';
+
+    heading(out, QStringLiteral("Settings"));
+    out << QString::fromUtf8(QJsonDocument(input.settings).toJson(QJsonDocument::Indented));
+
+    heading(out, QStringLiteral("Profiles"));
+    if (input.profiles.isEmpty())
+        out << "(none)\n";
+    for (auto it = input.profiles.constBegin(); it != input.profiles.constEnd(); ++it) {
+        const QJsonObject profile = it.value().toObject();
+        out << "Profile: " << it.key() << '\n'
+            << "  host: " << profile.value(QLatin1String("host")).toString() << '\n'
+            << "  username: " << profile.value(QLatin1String("username")).toString() << '\n'
+            << "  group: " << profile.value(QLatin1String("group")).toString() << '\n';
+    }
+
+    heading(out, QStringLiteral("Agent link"));
+    out << "Link: " << (input.linkUp ? "connected" : "not connected") << '\n';
+    out << "Session: " << (input.sessionUp ? "up" : "down") << '\n';
+    out << "Last status reply:";
+    if (input.lastStatus.isEmpty()) {
+        out << " (none)\n";
+    } else {
+        out << '\n';
+        for (auto it = input.lastStatus.constBegin(); it != input.lastStatus.constEnd(); ++it) {
+            const QJsonValue value = it.value();
+            QString shown;
+            if (value.isArray())
+                shown = QString::fromUtf8(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
+            else if (value.isObject())
+                shown = QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
+            else
+                shown = value.toVariant().toString();
+            out << "  " << it.key() << ": " << shown << '\n';
+        }
+    }
+
+    heading(out, QStringLiteral("Connection history"));
+    if (input.history.isEmpty())
+        out << "(empty)\n";
+    for (const QJsonObject &event : input.history)
+        out << QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact)) << '\n';
+
+    heading(out, QStringLiteral("Agent log (last %1 lines)").arg(logLines));
+    out << "File: " << QDir::toNativeSeparators(input.logPath) << '\n';
+    const QString log = lastLines(input.logPath, logLines);
+    out << (log.isEmpty() ? QStringLiteral("(empty or unreadable)") : log) << '\n';
+    out.flush();
+
+    return redactSecrets(text, input.secrets);
+}
+
+QString defaultFilePath()
+{
+    return QDir::home().filePath(QStringLiteral("kestrum-diagnostics-")
+                                 + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))
+                                 + QStringLiteral(".txt"));
+}
+
+} // namespace DiagnosticsReport

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class SessionController;
+
+// The text a user sends to the helpdesk: versions and system, settings,
+// profiles without their passwords, the agent link and the last status, the
+// connection history and the tail of the agent's log, with every secret
+// replaced by "[redacted]".
+namespace DiagnosticsReport {
+
+struct Input
+{
+    QJsonObject settings;
+    // Name to profile object; only name, host, username and group are written.
+    QJsonObject profiles;
+    bool linkUp = false;
+    bool sessionUp = false;
+    QJsonObject lastStatus;
+    QList<QJsonObject> history;
+    QString logPath;
+    // Literal secrets held in memory, removed wherever they appear.
+    QStringList secrets;
+};
+
+constexpr int logLines = 500;
+
+// Everything the window holds, gathered from the session control.
+Input gather(SessionController *session);
+QString compose(const Input &input);
+// The last `count` lines of the file; empty when it cannot be read.
+QString lastLines(const QString &path, int count);
+// kestrum-diagnostics-<yyyyMMdd-HHmmss>.txt in the home folder.
+QString defaultFilePath();
+
+} // namespace DiagnosticsReport
