@@ -38,7 +38,13 @@ JsonRpcWebSocketClient::JsonRpcWebSocketClient(QObject *parent)
         if (wasConnected)
             emit disconnected();
     }, Qt::DirectConnection);
-    connect(webSocket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, [this](QAbstractSocket::SocketError) {
+    // Qt 6.5 renamed the error signal.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    const auto socketError = &QWebSocket::errorOccurred;
+#else
+    const auto socketError = qOverload<QAbstractSocket::SocketError>(&QWebSocket::error);
+#endif
+    connect(webSocket, socketError, this, [this](QAbstractSocket::SocketError) {
         socketConnected = false;
         emit error(webSocket->errorString());
     }, Qt::DirectConnection);
