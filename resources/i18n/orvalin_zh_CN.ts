@@ -141,6 +141,10 @@
         <source>Couldn&apos;t open log file</source>
         <translation>未能打开日志文件</translation>
     </message>
+    <message>
+        <source>tunwarden identity check failed, please contact your administrator</source>
+        <translation>tunwarden 身份校验失败，请联系管理员</translation>
+    </message>
 </context>
 <context>
     <name>ProfileManager</name>
