@@ -188,6 +188,10 @@
         <source>Turns while the client waits for the agent&apos;s answer</source>
         <translation>等待代理应答时转动</translation>
     </message>
+    <message>
+        <source>tunwarden identity check failed, please contact your administrator</source>
+        <translation>tunwarden 身份校验失败，请联系管理员</translation>
+    </message>
 </context>
 <context>
     <name>ProfileManager</name>
