@@ -53,7 +53,13 @@ SingleApplication::SingleApplication(int &argc, char *argv[], bool secondaryAllo
 
     // Qt's portable key: on Unix a native key is a key file named relative to
     // the working directory, which would give each start directory its own block.
+    // Newer Qt deprecates the string-key constructor in favour of this
+    // equivalent spelling of the same legacy key.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    d->memory = new QSharedMemory(QSharedMemory::legacyNativeKey(d->blockName));
+#else
     d->memory = new QSharedMemory(d->blockName);
+#endif
     if (d->memory->create(int(sizeof(InstanceBlock)))) {
         if (!d->memory->lock()) {
             qCritical("SingleApplication: Unable to lock memory block after create.");

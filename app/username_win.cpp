@@ -1,13 +1,8 @@
 #include "username.h"
 
-#include <windows.h>
+#include "win32api.h"
 
 QString currentUserName()
 {
-    // UNLEN + 1 characters hold any account name.
-    wchar_t buffer[257];
-    DWORD size = 257;
-    if (GetUserNameW(buffer, &size) && size > 0)
-        return QString::fromWCharArray(buffer, int(size) - 1);
-    return qEnvironmentVariable("USERNAME");
+    return QString::fromStdWString(Win32::currentUserName());
 }

@@ -3,7 +3,13 @@ option(ORVALIN_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSaniti
 
 add_library(orvalin_settings INTERFACE)
 target_compile_features(orvalin_settings INTERFACE cxx_std_17)
-target_compile_options(orvalin_settings INTERFACE -Wall -Wextra)
+# MSVC reads sources in the local code page unless told otherwise, which would
+# garble the Chinese texts in the code.
+if(MSVC)
+    target_compile_options(orvalin_settings INTERFACE /W3 /utf-8)
+else()
+    target_compile_options(orvalin_settings INTERFACE -Wall -Wextra)
+endif()
 target_compile_definitions(orvalin_settings INTERFACE
     QT_DISABLE_DEPRECATED_UP_TO=0x060000
     QT_NO_URL_CAST_FROM_STRING

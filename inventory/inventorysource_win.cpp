@@ -1,22 +1,13 @@
 #include "inventorysource.h"
 
 #include "scanrules.h"
+#include "win32api.h"
 
 #include <QProcess>
 #include <QSettings>
 
 #include <memory>
-#include <string>
 #include <vector>
-
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#include <softpub.h>
-#include <tlhelp32.h>
-#include <wincrypt.h>
-#include <wintrust.h>
 
 namespace InventorySource {
 
@@ -40,16 +31,6 @@ private:
     QSettings m_settings;
 };
 
-struct HandleCloser
-{
-    void operator()(HANDLE handle) const
-    {
-        if (handle && handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
-    }
-};
-using Handle = std::unique_ptr<void, HandleCloser>;
-
 } // namespace
 
 std::vector<std::unique_ptr<UninstallRoot>> openUninstallRoots(const QString &)
@@ -67,23 +48,15 @@ std::vector<std::unique_ptr<UninstallRoot>> openUninstallRoots(const QString &)
 QList<ProcessEntry> processSnapshot(bool *ok)
 {
     QList<ProcessEntry> entries;
-    const Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (snapshot.get() == INVALID_HANDLE_VALUE) {
-        *ok = false;
-        return entries;
+    std::vector<Win32::ProcessRecord> processes;
+    *ok = Win32::listProcesses(processes);
+    entries.reserve(qsizetype(processes.size()));
+    for (const Win32::ProcessRecord &record : processes) {
+        ProcessEntry process;
+        process.pid = record.pid;
+        process.exeName = QString::fromStdWString(record.exeName);
+        entries.append(process);
     }
-    PROCESSENTRY32W entry;
-    ZeroMemory(&entry, sizeof(entry));
-    entry.dwSize = sizeof(PROCESSENTRY32W);
-    if (Process32FirstW(snapshot.get(), &entry)) {
-        do {
-            ProcessEntry process;
-            process.pid = entry.th32ProcessID;
-            process.exeName = QString::fromWCharArray(entry.szExeFile);
-            entries.append(process);
-        } while (Process32NextW(snapshot.get(), &entry));
-    }
-    *ok = true;
     return entries;
 }
 
@@ -91,14 +64,7 @@ QString processImagePath(const ProcessEntry &entry)
 {
     if (entry.imageKnown)
         return entry.imagePath;
-    const Handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.pid));
-    if (!process)
-        return QString();
-    wchar_t path[MAX_PATH];
-    DWORD length = MAX_PATH;
-    if (!QueryFullProcessImageNameW(process.get(), 0, path, &length))
-        return QString();
-    return QString::fromWCharArray(path, int(length));
+    return QString::fromStdWString(Win32::processImagePath(entry.pid));
 }
 
 QStringList platformExcludedProcesses()
@@ -116,54 +82,7 @@ QString listeningPorts()
 
 QString digitalSigner(const QString &filePath)
 {
-    const std::wstring path = filePath.toStdWString();
-
-    WINTRUST_FILE_INFO fileInfo;
-    ZeroMemory(&fileInfo, sizeof(fileInfo));
-    fileInfo.cbStruct = sizeof(WINTRUST_FILE_INFO);
-    fileInfo.pcwszFilePath = path.c_str();
-    fileInfo.hFile = nullptr;
-    fileInfo.pgKnownSubject = nullptr;
-
-    WINTRUST_DATA trustData;
-    ZeroMemory(&trustData, sizeof(trustData));
-    trustData.cbStruct = sizeof(WINTRUST_DATA);
-    trustData.pPolicyCallbackData = nullptr;
-    trustData.pSIPClientData = nullptr;
-    trustData.dwUIChoice = WTD_UI_NONE;
-    trustData.fdwRevocationChecks = WTD_REVOKE_NONE;
-    trustData.dwUnionChoice = WTD_CHOICE_FILE;
-    trustData.pFile = &fileInfo;
-    trustData.dwStateAction = WTD_STATEACTION_VERIFY;
-    trustData.hWVTStateData = nullptr;
-    trustData.pwszURLReference = nullptr;
-    trustData.dwProvFlags = 0;
-    trustData.dwUIContext = 0;
-    trustData.pSignatureSettings = nullptr;
-
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    QString signer;
-    if (WinVerifyTrust(nullptr, &action, &trustData) == 0) {
-        CRYPT_PROVIDER_DATA *provider = WTHelperProvDataFromStateData(trustData.hWVTStateData);
-        CRYPT_PROVIDER_SGNR *providerSigner =
-            provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
-        CRYPT_PROVIDER_CERT *providerCert =
-            providerSigner ? WTHelperGetProvCertFromChain(providerSigner, 0) : nullptr;
-        if (providerCert && providerCert->pCert) {
-            const DWORD length =
-                CertGetNameStringW(providerCert->pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
-            if (length > 0) {
-                std::vector<wchar_t> name(length);
-                CertGetNameStringW(providerCert->pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(),
-                                   length);
-                signer = QString::fromWCharArray(name.data());
-            }
-        }
-    }
-    // Releases the verification state, also after a failed check.
-    trustData.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(nullptr, &action, &trustData);
-    return signer;
+    return QString::fromStdWString(Win32::authenticodeSigner(filePath.toStdWString()));
 }
 
 bool isNativeExecutable(const QFileInfo &)

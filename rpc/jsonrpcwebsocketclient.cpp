@@ -1,5 +1,7 @@
 #include "jsonrpcwebsocketclient.h"
 
+#include "agentowner.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QWebSocket>
@@ -27,10 +29,8 @@ JsonRpcWebSocketClient::JsonRpcWebSocketClient(QObject *parent)
     : QObject(parent)
     , webSocket(new QWebSocket(QString(), QWebSocketProtocol::VersionLatest))
 {
-    connect(webSocket, &QWebSocket::connected, this, [this] {
-        socketConnected = true;
-        emit connected();
-    }, Qt::DirectConnection);
+    connect(webSocket, &QWebSocket::connected, this, &JsonRpcWebSocketClient::onSocketConnected,
+            Qt::DirectConnection);
     connect(webSocket, &QWebSocket::disconnected, this, [this] {
         // After an error the flag is already down and `error` has told the owner.
         const bool wasConnected = socketConnected;
@@ -38,7 +38,13 @@ JsonRpcWebSocketClient::JsonRpcWebSocketClient(QObject *parent)
         if (wasConnected)
             emit disconnected();
     }, Qt::DirectConnection);
-    connect(webSocket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, [this](QAbstractSocket::SocketError) {
+    // Qt 6.5 renamed the error signal.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    const auto socketError = &QWebSocket::errorOccurred;
+#else
+    const auto socketError = qOverload<QAbstractSocket::SocketError>(&QWebSocket::error);
+#endif
+    connect(webSocket, socketError, this, [this](QAbstractSocket::SocketError) {
         socketConnected = false;
         emit error(webSocket->errorString());
     }, Qt::DirectConnection);
@@ -50,6 +56,11 @@ JsonRpcWebSocketClient::~JsonRpcWebSocketClient()
     // The socket outlives us until the event loop deletes it; it must not call
     // back into a half-destroyed client.
     webSocket->disconnect(this);
+    // A refused agent's socket was aborted already: there is nothing to close.
+    if (webSocket->state() == QAbstractSocket::UnconnectedState) {
+        webSocket->deleteLater();
+        return;
+    }
     webSocket->close(QWebSocketProtocol::CloseCodeNormal, QString());
     // The window goes after the event loop has ended: push the close frame out
     // now, or the agent would only see the connection drop.
@@ -59,12 +70,43 @@ JsonRpcWebSocketClient::~JsonRpcWebSocketClient()
 
 void JsonRpcWebSocketClient::connectToServer(const QUrl &url)
 {
+    serverUrl = url;
     webSocket->open(url);
 }
 
 bool JsonRpcWebSocketClient::isConnected() const
 {
     return socketConnected;
+}
+
+bool JsonRpcWebSocketClient::isAgentRefused() const
+{
+    return agentRefused;
+}
+
+void JsonRpcWebSocketClient::onSocketConnected()
+{
+    // Whoever listens on the agent's port gets every password typed, so the
+    // listener must belong to the system or to this user before anything,
+    // "config" included, goes out. Not finding it refuses as well.
+    const quint16 port = quint16(serverUrl.port(serverUrl.scheme() == QLatin1String("wss") ? 443 : 80));
+    const AgentOwnerVerdict verdict = checkAgentOwner(port);
+    if (!verdict.trusted) {
+        agentRefused = true;
+        if (verdict.owner.isEmpty())
+            qWarning("Agent refused: no listener found for port %u", unsigned(port));
+        else
+            qWarning("Agent refused: port %u is owned by %s, neither the system nor this user", unsigned(port),
+                     qUtf8Printable(verdict.owner));
+        // The refusal is the link's one failure: the socket's own close must
+        // not report a second one or reach the callbacks.
+        webSocket->disconnect(this);
+        webSocket->abort();
+        emit error(QStringLiteral("agent owner refused"));
+        return;
+    }
+    socketConnected = true;
+    emit connected();
 }
 
 QByteArray JsonRpcWebSocketClient::encodeRequest(const QString &method, int id, const QJsonObject &params)
@@ -82,7 +124,7 @@ void JsonRpcWebSocketClient::sendRequest(const QString &method, int id, const QJ
                                          const ReplyCallback &callback)
 {
     const QByteArray bytes = encodeRequest(method, id, params);
-    if (!webSocket->isValid())
+    if (agentRefused || !webSocket->isValid())
         return;
     if (callback && !callbacks.contains(id))
         callbacks.insert(id, callback);

@@ -35,6 +35,9 @@ public:
 
     void connectToServer(const QUrl &url);
     bool isConnected() const;
+    // The link came up but its listener belongs to another user: nothing is
+    // sent over it, and it counts as failed.
+    bool isAgentRefused() const;
 
     void sendRequest(const QString &method, int id, const QJsonObject &params, const ReplyCallback &callback);
     void sendRequest(const QString &method, int id, const ReplyCallback &callback);
@@ -66,11 +69,14 @@ private slots:
     void onTextMessageReceived(const QString &message);
 
 private:
+    void onSocketConnected();
     void onAppReportReply(const QJsonValue &reply);
     void onMyAppReportsReply(const QJsonValue &reply);
     void onSplitRulesReply(const QJsonValue &reply);
 
     bool socketConnected = false;
+    bool agentRefused = false;
+    QUrl serverUrl;
     QHash<int, ReplyCallback> callbacks;
     QWebSocket *webSocket = nullptr;
 };

@@ -11,6 +11,7 @@ packages=(
     gnome-keyring dbus dbus-x11 libsecret-tools
     libssl-dev ca-certificates osslsigncode
     desktop-file-utils appstream lintian dpkg-dev file iproute2 hicolor-icon-theme
+    g++-mingw-w64-x86-64-posix wine wine64
 )
 # npm fetches a test fixture; Node.js distributions other than Debian's ship it
 # inside their own nodejs package, which Debian's npm would conflict with.

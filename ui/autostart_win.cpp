@@ -1,11 +1,10 @@
 #include "autostart.h"
 
-#include <QSettings>
+#include "win32api.h"
 
 namespace {
 
-const QString runKey = QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
-const QString valueName = QStringLiteral("KestrumSSLVPN");
+const wchar_t valueName[] = L"KestrumSSLVPN";
 
 } // namespace
 
@@ -13,24 +12,19 @@ namespace Autostart {
 
 bool isEnabled()
 {
-    QSettings settings(runKey, QSettings::NativeFormat);
-    return settings.contains(valueName);
+    return Win32::runValueExists(valueName);
 }
 
 bool enable(const QString &nativeExecutablePath)
 {
-    QSettings settings(runKey, QSettings::NativeFormat);
     // Quoted so that a path with spaces starts the right program.
-    settings.setValue(valueName, QString(QLatin1Char('"') + nativeExecutablePath + QLatin1Char('"')));
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    const QString data = QLatin1Char('"') + nativeExecutablePath + QLatin1Char('"');
+    return Win32::writeRunValue(valueName, data.toStdWString());
 }
 
 void disable()
 {
-    QSettings settings(runKey, QSettings::NativeFormat);
-    settings.remove(valueName);
-    settings.sync();
+    Win32::deleteRunValue(valueName);
 }
 
 } // namespace Autostart

@@ -222,7 +222,9 @@ void Orvalin::onLinkFailed()
         return;
     linkLost = true;
     session->linkLost();
-    ui->statusBar->setText(QStringLiteral("无法连接到 tunwarden，请重新安装软件！"));
+    ui->statusBar->setText(rpcClient && rpcClient->isAgentRefused()
+                               ? tr("tunwarden identity check failed, please contact your administrator")
+                               : QStringLiteral("无法连接到 tunwarden，请重新安装软件！"));
     ui->buttonConnect->setEnabled(false);
     emit vpnClosed();
     if (isHidden())

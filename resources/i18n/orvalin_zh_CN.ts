@@ -291,6 +291,10 @@
         <source>Text files (*.txt)</source>
         <translation>文本文件 (*.txt)</translation>
     </message>
+    <message>
+        <source>tunwarden identity check failed, please contact your administrator</source>
+        <translation>tunwarden 身份校验失败，请联系管理员</translation>
+    </message>
 </context>
 <context>
     <name>ProfileManager</name>
