@@ -9,6 +9,7 @@ packages=(
     libqt6svg6 qt6-qpa-plugins
     xvfb xauth fonts-wqy-microhei fonts-noto-color-emoji
     gnome-keyring dbus dbus-x11 libsecret-tools
+    clang-14 libclang-rt-14-dev
 )
 
 missing=()
