@@ -10,6 +10,7 @@ packages=(
     xvfb xauth fonts-wqy-microhei fonts-noto-color-emoji
     gnome-keyring dbus dbus-x11 libsecret-tools
     clang-14 libclang-rt-14-dev
+    libssl-dev
 )
 
 missing=()
