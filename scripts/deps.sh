@@ -10,8 +10,11 @@ packages=(
     xvfb xauth fonts-wqy-microhei fonts-noto-color-emoji
     gnome-keyring dbus dbus-x11 libsecret-tools
     clang-14 libclang-rt-14-dev
-    libssl-dev
+    libssl-dev ca-certificates osslsigncode
 )
+# npm fetches a test fixture; Node.js distributions other than Debian's ship it
+# inside their own nodejs package, which Debian's npm would conflict with.
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for package in "${packages[@]}"; do

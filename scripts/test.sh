@@ -8,6 +8,22 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 bash scripts/build.sh
 
+# A real-world signed executable for the Authenticode test, fetched once into
+# build/ rather than committed. If this fails the test says so.
+snoretoast=build/fixtures/snoretoast-x64.exe
+if [ ! -s "$snoretoast" ]; then
+    fetch=$(mktemp -d -t orvalin-npm.XXXXXX)
+    if (cd "$fetch" && npm pack --silent node-notifier@10.0.1 >/dev/null \
+            && tar -xzf node-notifier-10.0.1.tgz package/vendor/snoreToast/snoretoast-x64.exe); then
+        mkdir -p build/fixtures
+        mv "$fetch/package/vendor/snoreToast/snoretoast-x64.exe" "$snoretoast"
+    else
+        echo "warning: could not fetch node-notifier@10.0.1 with npm; tst_authenticode will fail" >&2
+    fi
+    rm -rf "$fetch"
+fi
+export ORVALIN_SNORETOAST_EXE="$PWD/$snoretoast"
+
 sandbox=$(mktemp -d -t orvalin-test.XXXXXX)
 trap 'rm -rf "$sandbox"' EXIT
 mkdir -m 0700 "$sandbox/run" "$sandbox/data" "$sandbox/config" "$sandbox/home"
