@@ -4,8 +4,10 @@
 #include "messageboxes.h"
 #include "orvalin.h"
 #include "settingstab.h"
+#include "singleapplication.h"
 #include "thememanager.h"
 #include "translation.h"
+#include "windowforward.h"
 
 #include <QApplication>
 #include <QDir>
@@ -21,7 +23,8 @@ int main(int argc, char *argv[])
     tempLocation = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
     QDir().mkpath(configLocation);
 
-    QApplication app(argc, argv);
+    // A second start by the same user ends in here and brings the running window forward.
+    SingleApplication app(argc, argv, false, SingleApplication::ScopeUser, 1000);
     setErrorSink([](const QString &text) { MessageBoxes::showError(nullptr, text); });
 
     configManager = new ConfigManager;
@@ -37,5 +40,6 @@ int main(int argc, char *argv[])
     Orvalin window;
     window.show();
     QApplication::setQuitOnLastWindowClosed(false);
+    QObject::connect(&app, &SingleApplication::instanceStarted, &window, [&window] { bringWindowForward(&window); });
     return app.exec();
 }

@@ -1,6 +1,7 @@
 #include "orvalin.h"
 #include "ui_orvalin.h"
 
+#include "abouttab.h"
 #include "agentconfig.h"
 #include "appglobals.h"
 #include "configmanager.h"
@@ -75,6 +76,7 @@ Orvalin::Orvalin(QWidget *parent)
     session->setTray(tray);
     tray->setSessionQuery([this] { return session->isSessionConnected(); });
     session->wireOneTimePasswordField();
+    aboutTab = new AboutTab(this);
     profileManager = new ProfileManager(this);
     session->setProfileManager(profileManager);
     if (profileManager->loadProfile()) {
@@ -184,6 +186,16 @@ void Orvalin::onLinkFailed()
 void Orvalin::on_buttonProfile_clicked()
 {
     profileManager->exec();
+}
+
+void Orvalin::on_buttonViewLog_clicked()
+{
+    aboutTab->viewLog();
+}
+
+void Orvalin::on_buttonSecurityTips_clicked()
+{
+    aboutTab->showSecurityTips();
 }
 
 void Orvalin::onProfileKeyRestored(const QString &profile)

@@ -9,6 +9,7 @@ namespace Ui {
 class Orvalin;
 }
 
+class AboutTab;
 class ConnectionStatusCard;
 class DetailDialog;
 class JsonRpcWebSocketClient;
@@ -44,6 +45,8 @@ private slots:
     void on_buttonConnect_clicked();
     void on_buttonDetails_clicked();
     void on_buttonProfile_clicked();
+    void on_buttonViewLog_clicked();
+    void on_buttonSecurityTips_clicked();
     void onThemeChanged(int theme);
 
 private:
@@ -61,6 +64,7 @@ private:
     ConnectionStatusCard *statusCard = nullptr;
     DetailDialog *detailDialog = nullptr;
     SessionController *session = nullptr;
+    AboutTab *aboutTab = nullptr;
 
 protected:
     void showEvent(QShowEvent *event) override;
