@@ -21,3 +21,12 @@ if(ORVALIN_SANITIZE)
     target_compile_options(orvalin_settings INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer)
     target_link_options(orvalin_settings INTERFACE -fsanitize=address,undefined)
 endif()
+
+# libFuzzer targets under fuzz/ (clang only); everything they link is built
+# with the same sanitizers and the fuzzer's coverage instrumentation.
+option(ORVALIN_FUZZ "Build only the core library and the libFuzzer targets" OFF)
+if(ORVALIN_FUZZ)
+    target_compile_options(orvalin_settings INTERFACE
+        -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g)
+    target_link_options(orvalin_settings INTERFACE -fsanitize=address,undefined)
+endif()

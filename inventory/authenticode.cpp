@@ -425,6 +425,18 @@ bool hasIndirectDataContentType(PKCS7_SIGNER_INFO *signer)
     return type && type->type == V_ASN1_OBJECT && sameObject(type->value.object, SpcIndirectDataOid);
 }
 
+// PKCS7_verify leaks its copy of the content when it meets a digest it
+// cannot set up, so such signatures (never valid anyway) are refused first.
+bool digestsAreKnown(PKCS7 *p7)
+{
+    STACK_OF(X509_ALGOR) *algorithms = p7->d.sign->md_algs;
+    for (int i = 0; i < sk_X509_ALGOR_num(algorithms); ++i) {
+        if (!imageDigestAlgorithm(sk_X509_ALGOR_value(algorithms, i)->algorithm))
+            return false;
+    }
+    return true;
+}
+
 QString verifiedSigner(const ByteSource &source, const PeLayout &layout, const QByteArray &blob,
                        const TrustAnchors &anchors)
 {
@@ -443,6 +455,8 @@ QString verifiedSigner(const ByteSource &source, const PeLayout &layout, const Q
     if (!indirect || imageDigest(source, layout, indirect->md) != indirect->digest)
         return {};
 
+    if (!digestsAreKnown(p7.get()))
+        return {};
     OpenSsl::Bio content(BIO_new_mem_buf(indirect->signedBytes.data(), int(indirect->signedBytes.size())));
     if (!content || PKCS7_verify(p7.get(), nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY) != 1)
         return {};

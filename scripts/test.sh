@@ -40,3 +40,9 @@ dbus-run-session -- bash -c '
     echo -n orvalin-test | gnome-keyring-daemon --unlock --components=secrets >/dev/null
     cd build && ctest --output-on-failure --timeout 180 --parallel 2
 '
+
+# The fuzz targets, built with clang and the sanitizers in their own folder,
+# each run for a few seconds from its seed corpus.
+CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DORVALIN_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-fuzz --parallel "$(nproc)"
+(cd build-fuzz && ctest --output-on-failure --timeout 120 --parallel 2)

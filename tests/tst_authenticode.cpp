@@ -165,7 +165,7 @@ PKCS7_SIGNER_INFO *firstSigner(PKCS7 *p7)
     return sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7), 0);
 }
 
-enum class Change { None, FlipCode, FlipChecksum, TruncateToHalf, TruncateHeaders };
+enum class Change { None, FlipCode, FlipChecksum, TruncateToHalf, TruncateHeaders, UnknownDigestAlgorithm };
 
 } // namespace
 
@@ -228,6 +228,7 @@ void TstAuthenticode::signer_data()
     QTest::newRow("checksum changed") << "signed64.exe" << true << Change::FlipChecksum << publisher;
     QTest::newRow("code changed") << "signed64.exe" << true << Change::FlipCode << QString();
     QTest::newRow("PE32 code changed") << "signed32.exe" << true << Change::FlipCode << QString();
+    QTest::newRow("unknown digest algorithm") << "signed64.exe" << true << Change::UnknownDigestAlgorithm << QString();
     QTest::newRow("CA not trusted") << "signed64.exe" << false << Change::None << QString();
     QTest::newRow("not a code-signing certificate") << "serverauth.exe" << true << Change::None << QString();
     QTest::newRow("expired, no timestamp") << "expired.exe" << true << Change::None << QString();
@@ -276,6 +277,15 @@ void TstAuthenticode::signer()
     case Change::TruncateHeaders:
         bytes.truncate(0x100);
         break;
+    case Change::UnknownDigestAlgorithm: {
+        // The SignedData's list of digest algorithms comes first in the
+        // signature: make its SHA-256 an unassigned arc.
+        const QByteArray sha256 = QByteArray::fromHex("0609608648016503040201");
+        const qsizetype at = bytes.indexOf(sha256, certTableOffset(bytes));
+        QVERIFY(at > 0);
+        bytes[at + sha256.size() - 1] = char(0x7f);
+        break;
+    }
     }
     const QString path = m_dir.filePath(QStringLiteral("case.bin"));
     QVERIFY(writeFile(path, bytes));

@@ -1,0 +1,69 @@
+// One text frame from the agent into the client's message handler, with the
+// session's handlers registered under their ids the way the window does.
+#include "fuzzsupport.h"
+
+#include "jsonrpcwebsocketclient.h"
+#include "sessionformat.h"
+
+#include <QJsonArray>
+#include <QMetaObject>
+
+namespace {
+
+void readRoutes(const QJsonValue &value)
+{
+    // Routes arrive as arrays of "address/prefix" strings, at any depth of the
+    // status the window and the detail dialog read.
+    if (value.isArray()) {
+        for (const QJsonValue &item : value.toArray()) {
+            if (item.isString())
+                SessionFormat::parseRoute(item.toString());
+            else
+                readRoutes(item);
+        }
+    } else if (value.isObject()) {
+        const QJsonObject object = value.toObject();
+        for (auto it = object.constBegin(); it != object.constEnd(); ++it)
+            readRoutes(it.value());
+    }
+}
+
+JsonRpcWebSocketClient *makeClient()
+{
+    fuzzInitialise();
+    auto *client = new JsonRpcWebSocketClient;
+    // status
+    client->registerCallback(0, [](const QJsonValue &reply) {
+        const QJsonObject status = reply.toObject();
+        if (!status.contains(QLatin1String("code")))
+            SessionFormat::readStatus(status);
+        readRoutes(reply);
+    });
+    // config, connect, disconnect, reconnect: a string is the success text,
+    // an object carries "message".
+    for (int id : {1, 2, 3, 4, 6})
+        client->registerCallback(id, [](const QJsonValue &reply) {
+            if (reply.isObject())
+                reply.toObject().value(QLatin1String("message")).toString();
+            else
+                reply.toString();
+        });
+    // stat: byte counters.
+    client->registerCallback(7, [](const QJsonValue &reply) {
+        const QJsonObject stat = reply.toObject();
+        for (auto it = stat.constBegin(); it != stat.constEnd(); ++it)
+            SessionFormat::formatBytes(it.value().toDouble());
+        readRoutes(reply);
+    });
+    return client;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static JsonRpcWebSocketClient *const client = makeClient();
+    const QString frame = QString::fromUtf8(fuzzBytes(data, size));
+    QMetaObject::invokeMethod(client, "onTextMessageReceived", Qt::DirectConnection, Q_ARG(QString, frame));
+    return 0;
+}
