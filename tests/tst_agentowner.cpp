@@ -2,6 +2,7 @@
 #include "appglobals.h"
 #include "configmanager.h"
 #include "orvalin.h"
+#include "simulatorprocess.h"
 #include "testenv.h"
 
 #include <QElapsedTimer>
@@ -37,29 +38,6 @@ const char lan4[] = "0501A8C0"; // 192.168.1.5
 const char any6[] = "00000000000000000000000000000000";
 const char loopback6[] = "00000000000000000000000001000000";
 const char mappedLoopback[] = "0000000000000000FFFF00000100007F";
-
-quint16 startSimulator(QProcess &simulator, const QStringList &prefix)
-{
-    const QString program = QStringLiteral(ORVALIN_BIN_DIR "/tunwarden-sim");
-    QStringList arguments = prefix;
-    arguments << program << QStringLiteral("--port") << QStringLiteral("0");
-    simulator.setProgram(arguments.takeFirst());
-    simulator.setArguments(arguments);
-    simulator.start();
-    if (!simulator.waitForStarted(5000))
-        return 0;
-    static const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)$"));
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 5000) {
-        if (!simulator.canReadLine() && !simulator.waitForReadyRead(100))
-            continue;
-        const QRegularExpressionMatch match = listening.match(QString::fromUtf8(simulator.readLine()).trimmed());
-        if (match.hasMatch())
-            return match.captured(1).toUShort();
-    }
-    return 0;
-}
 
 } // namespace
 
@@ -156,7 +134,7 @@ void TestAgentOwner::windowAgainstSimulator()
     const QStringList prefix = foreign ? QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
                                                      QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")}
                                        : QStringList();
-    const quint16 port = startSimulator(simulator, prefix);
+    const quint16 port = startSimulator(simulator, {}, prefix);
     QVERIFY2(port, "the simulator printed its port");
 
     if (foreign)

@@ -4,6 +4,7 @@
 #include "detaildialog.h"
 #include "orvalin.h"
 #include "sessioncontroller.h"
+#include "simulatorprocess.h"
 #include "testenv.h"
 #include "traycontroller.h"
 
@@ -169,28 +170,6 @@ private slots:
         QCOMPARE(closed.size(), 1);
         QTRY_COMPARE_WITH_TIMEOUT(simulator.state(), QProcess::NotRunning, 5000);
         QCOMPARE(simulator.exitStatus(), killed ? QProcess::CrashExit : QProcess::NormalExit);
-    }
-
-private:
-    // Starts the simulator on a free port and returns it (0 when it did not start).
-    static quint16 startSimulator(QProcess &simulator, const QStringList &arguments)
-    {
-        simulator.setProgram(QStringLiteral(ORVALIN_BIN_DIR "/tunwarden-sim"));
-        simulator.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
-        simulator.start();
-        if (!simulator.waitForStarted(5000))
-            return 0;
-        static const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)$"));
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 5000) {
-            if (!simulator.canReadLine() && !simulator.waitForReadyRead(100))
-                continue;
-            const QRegularExpressionMatch match = listening.match(QString::fromUtf8(simulator.readLine()).trimmed());
-            if (match.hasMatch())
-                return match.captured(1).toUShort();
-        }
-        return 0;
     }
 };
 

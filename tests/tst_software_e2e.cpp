@@ -1,4 +1,5 @@
 #include "orvalin.h"
+#include "simulatorprocess.h"
 #include "softwaretab.h"
 #include "testenv.h"
 
@@ -24,21 +25,7 @@ private slots:
     void reportAgainstSimulator()
     {
         QProcess simulator;
-        simulator.setProgram(QStringLiteral(ORVALIN_BIN_DIR "/tunwarden-sim"));
-        simulator.setArguments({QStringLiteral("--port"), QStringLiteral("0")});
-        simulator.start();
-        QVERIFY2(simulator.waitForStarted(5000), "the simulator is built next to the tests");
-        quint16 port = 0;
-        static const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)$"));
-        QElapsedTimer clock;
-        clock.start();
-        while (!port && clock.elapsed() < 5000) {
-            if (!simulator.canReadLine() && !simulator.waitForReadyRead(100))
-                continue;
-            const QRegularExpressionMatch match = listening.match(QString::fromUtf8(simulator.readLine()).trimmed());
-            if (match.hasMatch())
-                port = match.captured(1).toUShort();
-        }
+        const quint16 port = startSimulator(simulator);
         QVERIFY2(port, "simulator printed its port");
 
         TestEnv env;
