@@ -7,8 +7,15 @@
 
 QJsonObject decodeStoredObject(const QByteArray &bytes, bool cbor)
 {
-    if (cbor)
-        return QCborValue::fromCbor(bytes).toMap().toJsonObject();
+    if (cbor) {
+        // A map cut short leaves the decoder with a half-filled container
+        // whose conversion reads past its end: a decoding error means empty.
+        QCborParserError error;
+        const QCborValue value = QCborValue::fromCbor(bytes, &error);
+        if (error.error != QCborError::NoError)
+            return QJsonObject();
+        return value.toMap().toJsonObject();
+    }
     return QJsonDocument::fromJson(bytes).object();
 }
 

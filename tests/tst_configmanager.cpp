@@ -1,4 +1,5 @@
 #include "configmanager.h"
+#include "profilestore.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -21,6 +22,7 @@ private slots:
     void unopenableFileKeepsDefaults();
     void cborVariantRoundTrips();
     void failedWriteKeepsOldFile();
+    void cutCborMapLoadsAsEmpty();
 };
 
 void TestConfigManager::firstStartCreatesEmptyFileAndSavesFullObject()
@@ -149,6 +151,26 @@ void TestConfigManager::failedWriteKeepsOldFile()
 
     store.saveConfig();
     QCOMPARE(QJsonDocument::fromJson(env.readConfigFile("config.json")).object().value("debug"), QJsonValue(true));
+}
+
+// A CBOR map cut short inside its entries (found by the profile loader's
+// fuzzer; the corpus file's first byte picks CBOR) used to crash the decoder.
+// Both stores read it as unparsable content.
+void TestConfigManager::cutCborMapLoadsAsEmpty()
+{
+    QFile reproducer(QStringLiteral(ORVALIN_FUZZ_CORPUS "/profiles/crash-cbor-cut-map"));
+    QVERIFY(reproducer.open(QIODevice::ReadOnly));
+    const QByteArray bytes = reproducer.readAll().mid(1);
+
+    TestEnv env;
+    env.writeConfigFile("config.dat", bytes);
+    env.writeConfigFile("profile.dat", bytes);
+    ConfigManager settings;
+    QVERIFY(settings.loadConfig(true));
+    QCOMPARE(settings.config, ConfigManager::defaults());
+    ProfileStore profiles;
+    QVERIFY(profiles.loadProfile(true));
+    QCOMPARE(profiles.profiles, QJsonObject());
 }
 
 QTEST_GUILESS_MAIN(TestConfigManager)
