@@ -5,12 +5,10 @@
 #include "simulatorprocess.h"
 #include "testenv.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>

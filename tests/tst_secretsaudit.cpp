@@ -5,17 +5,16 @@
 #include "profilemanager.h"
 #include "secretstore.h"
 #include "sessioncontroller.h"
+#include "simulatorprocess.h"
 #include "testenv.h"
 
 #include <QComboBox>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -73,22 +72,14 @@ void TestSecretsAudit::nothingSecretLeftBehind()
     QVERIFY(configRoot.isValid() && tempRoot.isValid());
 
     QProcess simulator;
-    simulator.setProgram(QStringLiteral(ORVALIN_BIN_DIR "/tunwarden-sim"));
-    simulator.setArguments({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--lose-after"),
-                            QStringLiteral("3")});
-    simulator.start();
-    QVERIFY(simulator.waitForStarted(5000));
-    QVERIFY(simulator.waitForReadyRead(5000));
-    const QByteArray firstLine = simulator.readLine();
-    const QRegularExpressionMatch port =
-        QRegularExpression(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)")).match(QString::fromUtf8(firstLine));
-    QVERIFY2(port.hasMatch(), firstLine.constData());
+    const quint16 port = startSimulator(simulator, {QStringLiteral("--lose-after"), QStringLiteral("3")});
+    QVERIFY2(port, "the simulator listens");
 
     QProcess client;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QLatin1String(childConfigVar), configRoot.path() + QStringLiteral("/Orvalin"));
     environment.insert(QLatin1String(childTempVar), tempRoot.path());
-    environment.insert(QLatin1String(childAgentVar), QStringLiteral("ws://127.0.0.1:%1/rpc").arg(port.captured(1)));
+    environment.insert(QLatin1String(childAgentVar), QStringLiteral("ws://127.0.0.1:%1/rpc").arg(port));
     client.setProcessEnvironment(environment);
     client.start(QCoreApplication::applicationFilePath(), {QStringLiteral("clientSession")});
     QVERIFY(client.waitForStarted(5000));

@@ -9,7 +9,6 @@
 #include "traycontroller.h"
 
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
