@@ -1,5 +1,6 @@
 #include "agentconfig.h"
 #include "jsonrpcwebsocketclient.h"
+#include "simulatorprocess.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -23,25 +24,8 @@ class Simulator
 {
 public:
     explicit Simulator(const QStringList &arguments)
+        : port(startSimulator(process, arguments))
     {
-        process.setProgram(QStringLiteral(ORVALIN_BIN_DIR "/tunwarden-sim"));
-        process.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
-        process.setProcessChannelMode(QProcess::SeparateChannels);
-        process.start();
-        if (!process.waitForStarted(5000))
-            return;
-        static const QRegularExpression line(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)$"));
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 5000 && process.state() == QProcess::Running) {
-            if (!process.canReadLine() && !process.waitForReadyRead(100))
-                continue;
-            const QRegularExpressionMatch match = line.match(QString::fromUtf8(process.readLine()).trimmed());
-            if (match.hasMatch()) {
-                port = match.captured(1).toUShort();
-                return;
-            }
-        }
     }
     ~Simulator()
     {
