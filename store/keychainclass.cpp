@@ -34,7 +34,13 @@ void startJob(KeyChainClass *wrapper, Job *job, const QString &key, const QStrin
 } // namespace
 
 KeyChainClass::KeyChainClass(QObject *parent)
+    : KeyChainClass(serviceName(), parent)
+{
+}
+
+KeyChainClass::KeyChainClass(const QString &service, QObject *parent)
     : QObject(parent)
+    , m_service(service)
 {
 }
 
@@ -45,7 +51,7 @@ QString KeyChainClass::serviceName()
 
 void KeyChainClass::readKey(const QString &key)
 {
-    startJob(this, new QKeychain::ReadPasswordJob(serviceName(), nullptr), key, tr("Read key failed: %1"),
+    startJob(this, new QKeychain::ReadPasswordJob(m_service, nullptr), key, tr("Read key failed: %1"),
              [key](KeyChainClass *self, QKeychain::ReadPasswordJob *job) {
                  emit self->keyRestored(key, job->textData());
              },
@@ -54,7 +60,7 @@ void KeyChainClass::readKey(const QString &key)
 
 void KeyChainClass::writeKey(const QString &key, const QString &value)
 {
-    auto *job = new QKeychain::WritePasswordJob(serviceName(), nullptr);
+    auto *job = new QKeychain::WritePasswordJob(m_service, nullptr);
     job->setTextData(value);
     startJob(this, job, key, tr("Write key failed: %1"),
              [key](KeyChainClass *self, QKeychain::WritePasswordJob *) { emit self->keyStored(key); },
@@ -63,7 +69,7 @@ void KeyChainClass::writeKey(const QString &key, const QString &value)
 
 void KeyChainClass::deleteKey(const QString &key)
 {
-    startJob(this, new QKeychain::DeletePasswordJob(serviceName(), nullptr), key, tr("Delete key failed: %1"),
+    startJob(this, new QKeychain::DeletePasswordJob(m_service, nullptr), key, tr("Delete key failed: %1"),
              [key](KeyChainClass *self, QKeychain::DeletePasswordJob *) { emit self->keyDeleted(key); },
              [](KeyChainClass *) {});
 }

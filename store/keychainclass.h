@@ -4,16 +4,20 @@
 #include <QString>
 
 // Fire-and-forget access to the platform credential store. Each call starts one
-// QtKeychain job under the service "keychain.orvalin" and returns at once; the
-// outcome arrives later as exactly one of the signals below.
+// QtKeychain job under the wrapper's service (by default "keychain.orvalin")
+// and returns at once; the outcome arrives later as exactly one of the signals
+// below.
 class KeyChainClass : public QObject
 {
     Q_OBJECT
 
 public:
     explicit KeyChainClass(QObject *parent = nullptr);
+    explicit KeyChainClass(const QString &service, QObject *parent = nullptr);
 
+    // The service of the profiles' passwords.
     static QString serviceName();
+    QString service() const { return m_service; }
 
     Q_INVOKABLE void readKey(const QString &key);
     Q_INVOKABLE void writeKey(const QString &key, const QString &value);
@@ -28,4 +32,7 @@ signals:
     // track of their own keys.
     void readFailed(const QString &key);
     void writeFailed(const QString &key);
+
+private:
+    const QString m_service;
 };

@@ -9,23 +9,38 @@
 #include <QMetaMethod>
 #include <QStringListModel>
 
-namespace {
-const QLatin1String passwordKey("password");
-} // namespace
-
 ProfileStore::ProfileStore(QObject *parent)
     : QObject(parent)
     , model(new QStringListModel(this))
+    , secretChain(secretServiceName())
+    , passwords{QLatin1String("password"), &keyChain, {}, {}, {}}
+    , secrets{QLatin1String("secret"), &secretChain, {}, {}, {}}
 {
-    connect(&keyChain, &KeyChainClass::keyRestored, this, &ProfileStore::restoreKey);
-    connect(&keyChain, &KeyChainClass::keyStored, this, &ProfileStore::onKeyStored);
-    connect(&keyChain, &KeyChainClass::readFailed, this, &ProfileStore::onKeyReadFailed);
-    connect(&keyChain, &KeyChainClass::writeFailed, this, &ProfileStore::onKeyWriteFailed);
+    connectCredential(passwords);
+    connectCredential(secrets);
+}
+
+void ProfileStore::connectCredential(Credential &credential)
+{
+    KeyChainClass *chain = credential.chain;
+    connect(chain, &KeyChainClass::keyRestored, this,
+            [this, &credential](const QString &key, const QString &value) { restoreKey(credential, key, value); });
+    connect(chain, &KeyChainClass::keyStored, this,
+            [this, &credential](const QString &key) { onKeyStored(credential, key); });
+    connect(chain, &KeyChainClass::readFailed, this,
+            [this, &credential](const QString &key) { onKeyReadFailed(credential, key); });
+    connect(chain, &KeyChainClass::writeFailed, this,
+            [this, &credential](const QString &key) { onKeyWriteFailed(credential, key); });
 }
 
 QString ProfileStore::filePath(bool cbor)
 {
     return configLocation + (cbor ? QStringLiteral("/profile.dat") : QStringLiteral("/profile.json"));
+}
+
+QString ProfileStore::secretServiceName()
+{
+    return KeyChainClass::serviceName() + QStringLiteral(".secret");
 }
 
 bool ProfileStore::loadProfile(bool cbor)
@@ -44,15 +59,19 @@ bool ProfileStore::loadProfile(bool cbor)
     profiles = decodeStoredObject(bytes, cbor);
     loadedCbor = cbor;
     for (auto it = profiles.constBegin(); it != profiles.constEnd(); ++it) {
-        const QJsonValue password = it.value().toObject().value(passwordKey);
-        if (password.isString()) {
-            // A password has no business in the file. It stays usable in memory
-            // and moves into the credential store, unless the store already
-            // holds one: the file's copy is then the older of the two.
-            passwordsInFile.insert(it.key(), password.toString());
-            migrating.insert(it.key());
+        const QJsonObject profile = it.value().toObject();
+        for (Credential *credential : {&passwords, &secrets}) {
+            const QJsonValue value = profile.value(credential->member);
+            if (value.isString()) {
+                // A credential has no business in the file. It stays usable in
+                // memory and moves into the credential store, unless the store
+                // already holds one: the file's copy is then the older of the two.
+                credential->inFile.insert(it.key(), value.toString());
+                credential->migrating.insert(it.key());
+            }
+            credential->chain->readKey(it.key());
         }
-        keyChain.readKey(it.key());
+        readsOut.insert(it.key(), 2);
     }
     return true;
 }
@@ -62,22 +81,44 @@ void ProfileStore::updateModel()
     model->setStringList(profiles.keys());
 }
 
-void ProfileStore::saveProfile(const QString &name, const QString &password, bool cbor)
+void ProfileStore::saveProfile(const QString &name, const ProfileCredentials &credentials, bool cbor)
 {
-    if (!name.isEmpty()) {
-        setByUser.insert(name);
-        // The user's password replaces whatever the file still carried.
-        passwordsInFile.remove(name);
-        migrating.remove(name);
+    const bool named = !name.isEmpty();
+    const std::pair<Credential *, const std::optional<QString> *> given[] = {
+        {&passwords, &credentials.password},
+        {&secrets, &credentials.secret},
+    };
+    for (const auto &[credential, value] : given) {
+        if (named && value->has_value()) {
+            credential->setByUser.insert(name);
+            // The user's value replaces whatever the file still carried.
+            credential->inFile.remove(name);
+            credential->migrating.remove(name);
+        }
     }
-    // The file is replaced only after a complete write; when that fails the
-    // credential store is left alone as well.
     if (!writeFile(cbor)) {
         reportFileFailure();
         return;
     }
-    if (!name.isEmpty())
-        keyChain.writeKey(name, password);
+    for (const auto &[credential, value] : given) {
+        if (named && value->has_value())
+            credential->chain->writeKey(name, **value);
+    }
+}
+
+void ProfileStore::saveProfile(const QString &name, const QString &password, bool cbor)
+{
+    saveProfile(name, ProfileCredentials{password, std::nullopt}, cbor);
+}
+
+void ProfileStore::forgetCredentials(const QString &name)
+{
+    for (Credential *credential : {&passwords, &secrets}) {
+        credential->inFile.remove(name);
+        credential->migrating.remove(name);
+        credential->setByUser.remove(name);
+        credential->chain->deleteKey(name);
+    }
 }
 
 bool ProfileStore::writeFile(bool cbor) const
@@ -87,67 +128,86 @@ bool ProfileStore::writeFile(bool cbor) const
         if (!it.value().isObject())
             continue;
         QJsonObject profile = it.value().toObject();
-        const auto kept = passwordsInFile.constFind(it.key());
-        if (kept != passwordsInFile.constEnd())
-            profile.insert(passwordKey, kept.value());
-        else
-            profile.remove(passwordKey);
+        for (const Credential *credential : {&passwords, &secrets}) {
+            const auto kept = credential->inFile.constFind(it.key());
+            if (kept != credential->inFile.constEnd())
+                profile.insert(credential->member, kept.value());
+            else
+                profile.remove(credential->member);
+        }
         *it = profile;
     }
     return writeFileSafely(filePath(cbor), encodeStoredObject(stripped, cbor));
 }
 
-void ProfileStore::restoreKey(const QString &key, const QString &value)
+void ProfileStore::rewriteFile()
+{
+    if (!writeFile(loadedCbor))
+        reportFileFailure();
+}
+
+void ProfileStore::restoreKey(Credential &credential, const QString &key, const QString &value)
 {
     // A profile deleted while its read was under way stays deleted, and one
-    // the user saved meanwhile keeps the newer password.
-    if (!profiles.contains(key) || setByUser.contains(key))
+    // the user saved meanwhile keeps the newer value.
+    if (!profiles.contains(key) || credential.setByUser.contains(key)) {
+        readSettled(credential, key, false);
         return;
-    if (migrating.contains(key)) {
+    }
+    if (credential.migrating.contains(key)) {
         if (value.isEmpty()) {
-            migrate(key);
+            credential.chain->writeKey(key, credential.inFile.value(key));
             return;
         }
         // The store wins over the file; the file's copy can go.
-        migrating.remove(key);
-        passwordsInFile.remove(key);
-        if (!writeFile(loadedCbor))
-            reportFileFailure();
+        credential.migrating.remove(key);
+        credential.inFile.remove(key);
+        rewriteFile();
     }
     QJsonObject profile = profiles.value(key).toObject();
-    profile.insert(passwordKey, value);
+    profile.insert(credential.member, value);
     profiles.insert(key, profile);
-    emit keyRestored(key);
+    readSettled(credential, key, true);
 }
 
-void ProfileStore::onKeyReadFailed(const QString &key)
+void ProfileStore::onKeyReadFailed(Credential &credential, const QString &key)
 {
     // Nothing stored under the name (or no store at all): move the file's copy.
-    if (migrating.contains(key) && profiles.contains(key) && !setByUser.contains(key))
-        migrate(key);
-}
-
-void ProfileStore::migrate(const QString &key)
-{
-    keyChain.writeKey(key, passwordsInFile.value(key));
-}
-
-void ProfileStore::onKeyStored(const QString &key)
-{
-    if (!migrating.remove(key))
+    if (credential.migrating.contains(key) && profiles.contains(key) && !credential.setByUser.contains(key)) {
+        credential.chain->writeKey(key, credential.inFile.value(key));
         return;
-    passwordsInFile.remove(key);
-    if (!writeFile(loadedCbor))
-        reportFileFailure();
-    // The password has been in memory since the file was read.
-    if (profiles.contains(key))
-        emit keyRestored(key);
+    }
+    readSettled(credential, key, false);
 }
 
-void ProfileStore::onKeyWriteFailed(const QString &key)
+void ProfileStore::onKeyStored(Credential &credential, const QString &key)
 {
-    // The password stays in the file for the next start, and in memory for now.
-    if (migrating.remove(key) && profiles.contains(key))
+    if (!credential.migrating.remove(key))
+        return;
+    credential.inFile.remove(key);
+    rewriteFile();
+    // The value has been in memory since the file was read.
+    readSettled(credential, key, profiles.contains(key));
+}
+
+void ProfileStore::onKeyWriteFailed(Credential &credential, const QString &key)
+{
+    // The value stays in the file for the next start, and in memory for now.
+    if (credential.migrating.remove(key))
+        readSettled(credential, key, profiles.contains(key));
+}
+
+void ProfileStore::readSettled(const Credential &credential, const QString &key, bool available)
+{
+    auto out = readsOut.find(key);
+    if (out == readsOut.end())
+        return;
+    if (&credential == &passwords && available)
+        passwordAvailable.insert(key);
+    if (--out.value() > 0)
+        return;
+    readsOut.erase(out);
+    if (passwordAvailable.remove(key) && profiles.contains(key))
         emit keyRestored(key);
 }
 

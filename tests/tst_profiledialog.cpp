@@ -211,8 +211,8 @@ private slots:
     void noPasswordInAnyFile();
     void fileFailureBoxBelongsToWindow();
     void deleteKeepsUnrestoredPassword();
-    void saveKeepsUnrestoredPassword_data();
-    void saveKeepsUnrestoredPassword();
+    void saveKeepsUnrestoredCredential_data();
+    void saveKeepsUnrestoredCredential();
     void windowSelectsLastProfile_data();
     void windowSelectsLastProfile();
     void windowWithoutProfileFile();
@@ -406,10 +406,13 @@ void TestProfileDialog::deleteOnlyProfile()
     Fixture f;
     QSignalSpy stored(&f.dialog->keyChain, &KeyChainClass::keyStored);
     QSignalSpy deleted(&f.dialog->keyChain, &KeyChainClass::keyDeleted);
+    QSignalSpy secretStored(&f.dialog->secretChain, &KeyChainClass::keyStored);
+    QSignalSpy secretDeleted(&f.dialog->secretChain, &KeyChainClass::keyDeleted);
     f.fill(QStringLiteral("office"), QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("pw"),
            QStringLiteral("g"), QStringLiteral("s"));
     f.save();
-    QVERIFY(stored.wait(waitMs));
+    QTRY_VERIFY_WITH_TIMEOUT(stored.size() == 1 && secretStored.size() == 1, waitMs);
+    QCOMPARE(secretStoreLookup(QStringLiteral("office"), secretStoreSecretService()), QStringLiteral("s"));
     QCOMPARE(f.hostSelector->count(), 1);
 
     f.reopen();
@@ -423,9 +426,10 @@ void TestProfileDialog::deleteOnlyProfile()
     QVERIFY(!f.button("buttonDelete")->isEnabled());
     QCOMPARE(f.file(), QJsonObject());
 
-    QVERIFY(deleted.wait(waitMs));
+    QTRY_VERIFY_WITH_TIMEOUT(deleted.size() == 1 && secretDeleted.size() == 1, waitMs);
     QCOMPARE(deleted.first().first().toString(), QStringLiteral("office"));
     QCOMPARE(secretStoreLookup(QStringLiteral("office")), QString());
+    QCOMPARE(secretStoreLookup(QStringLiteral("office"), secretStoreSecretService()), QString());
     // The emptied form has no name to file a password under.
     QCOMPARE(stored.size(), 1);
 }
@@ -581,32 +585,44 @@ void TestProfileDialog::deleteKeepsUnrestoredPassword()
     QCOMPARE(secretStoreLookup(QStringLiteral("lab")), QStringLiteral("lab-pw"));
 }
 
-void TestProfileDialog::saveKeepsUnrestoredPassword_data()
+void TestProfileDialog::saveKeepsUnrestoredCredential_data()
 {
-    QTest::addColumn<QString>("typed"); // what the user types into the password field, "-" for nothing
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("service");
+    QTest::addColumn<QString>("typed"); // what the user types into the field, "-" for nothing
     QTest::addColumn<QString>("stored");
-    QTest::newRow("only the group changed") << QStringLiteral("-") << QStringLiteral("office-pw");
-    QTest::newRow("new password typed") << QStringLiteral("typed-pw") << QStringLiteral("typed-pw");
+    const QString password = QStringLiteral("lineEditPassword");
+    const QString secret = QStringLiteral("lineEditSecretkey");
+    QTest::newRow("password, only the group changed") << password << QString() << QStringLiteral("-")
+                                                      << QStringLiteral("office-stored");
+    QTest::newRow("password typed") << password << QString() << QStringLiteral("typed") << QStringLiteral("typed");
+    QTest::newRow("secret, only the group changed") << secret << secretStoreSecretService() << QStringLiteral("-")
+                                                    << QStringLiteral("office-stored");
+    QTest::newRow("secret typed") << secret << secretStoreSecretService() << QStringLiteral("typed")
+                                  << QStringLiteral("typed");
 }
 
-void TestProfileDialog::saveKeepsUnrestoredPassword()
+void TestProfileDialog::saveKeepsUnrestoredCredential()
 {
     // At start the store could not be read (locked or slow), so "office" shows
-    // an empty password field although the store holds its password.
+    // an empty field although the store holds its value.
+    QFETCH(QString, field);
+    QFETCH(QString, service);
     QFETCH(QString, typed);
     QFETCH(QString, stored);
     const QJsonObject plain{{QStringLiteral("host"), QStringLiteral("h")}, {QStringLiteral("username"), QStringLiteral("u")}};
     Fixture f(QJsonDocument(QJsonObject{{QStringLiteral("office"), plain}}).toJson());
-    QSignalSpy readErrors(&f.dialog->keyChain, &KeyChainClass::error);
+    KeyChainClass &chain = service.isEmpty() ? f.dialog->keyChain : f.dialog->secretChain;
+    QSignalSpy readErrors(&chain, &KeyChainClass::error);
     QTRY_COMPARE_WITH_TIMEOUT(readErrors.size(), 1, waitMs);
-    QVERIFY(secretStoreSet(QStringLiteral("office"), QStringLiteral("office-pw")));
+    QVERIFY(secretStoreSet(QStringLiteral("office"), QStringLiteral("office-stored"), service));
 
     f.clickRow(QStringLiteral("office"));
-    QCOMPARE(f.edit("lineEditPassword")->text(), QString());
+    QCOMPARE(f.edit(field.toLatin1().constData())->text(), QString());
     f.type("lineEditGroup", QStringLiteral("staff"));
     if (typed != QLatin1String("-"))
-        f.type("lineEditPassword", typed);
-    QSignalSpy written(&f.dialog->keyChain, &KeyChainClass::keyStored);
+        f.type(field.toLatin1().constData(), typed);
+    QSignalSpy written(&chain, &KeyChainClass::keyStored);
     f.save();
     QCOMPARE(f.file().value(QStringLiteral("office")).toObject().value(QStringLiteral("group")).toString(),
              QStringLiteral("staff"));
@@ -616,7 +632,7 @@ void TestProfileDialog::saveKeepsUnrestoredPassword()
     else
         QVERIFY(!written.wait(500));
     // What the next start reads back.
-    KeyChainClass reader;
+    KeyChainClass reader(service.isEmpty() ? KeyChainClass::serviceName() : service);
     QSignalSpy read(&reader, &KeyChainClass::keyRestored);
     reader.readKey(QStringLiteral("office"));
     QVERIFY(read.wait(waitMs));

@@ -23,12 +23,12 @@ QString key(const char *stem)
     return QStringLiteral("tst-profiles-") + QLatin1String(stem);
 }
 
+// A profile as the file holds it: no password, no secret.
 QJsonObject profile(const QString &host, const QString &username)
 {
     return QJsonObject{{QStringLiteral("host"), host},
                        {QStringLiteral("username"), username},
-                       {QStringLiteral("group"), QString()},
-                       {QStringLiteral("secret"), QString()}};
+                       {QStringLiteral("group"), QString()}};
 }
 
 QJsonObject readJson(const TestEnv &env)
@@ -48,15 +48,18 @@ private slots:
     void unusableContentLoadsEmpty();
     void namesInCodeUnitOrder();
     void unopenableFile();
-    void saveKeepsPasswordOutOfFile();
+    void saveKeepsCredentialsOutOfFile();
     void saveFailureLeavesCredentialsAlone();
-    void passwordsRestoredAtLoad();
-    void passwordFoundInFileMovesToCredentialStore();
+    void credentialsRestoredAtLoad();
+    void credentialFoundInFileMovesToCredentialStore_data();
+    void credentialFoundInFileMovesToCredentialStore();
     void restoreAfterDeleteDoesNotResurrect();
     void cborRoundTrip();
-    void storedPasswordWinsOverFile();
-    void lateRestoreKeepsPasswordSetMeanwhile();
-    void failedMoveKeepsPasswordInFile();
+    void storedCredentialWinsOverFile_data();
+    void storedCredentialWinsOverFile();
+    void lateRestoreKeepsValueSetMeanwhile_data();
+    void lateRestoreKeepsValueSetMeanwhile();
+    void failedMoveKeepsCredentialsInFile();
 };
 
 void TestProfiles::init()
@@ -132,39 +135,58 @@ void TestProfiles::unopenableFile()
     QCOMPARE(env.errors.size(), 1);
 }
 
-void TestProfiles::saveKeepsPasswordOutOfFile()
+void TestProfiles::saveKeepsCredentialsOutOfFile()
 {
     TestEnv env;
     ProfileStore store;
     QVERIFY(store.loadProfile());
     QJsonObject office = profile(QStringLiteral("vpn.example.com"), QStringLiteral("alice"));
     office.insert(QStringLiteral("password"), QStringLiteral("Tr0ub4dor&3"));
+    office.insert(QStringLiteral("secret"), QStringLiteral("office-k3y"));
     store.profiles.insert(key("office"), office);
     QJsonObject lab = profile(QStringLiteral("lab.example.com"), QStringLiteral("bob"));
     lab.insert(QStringLiteral("password"), QStringLiteral("lab-password"));
+    lab.insert(QStringLiteral("secret"), QStringLiteral("lab-k3y"));
     store.profiles.insert(key("lab"), lab);
 
     QSignalSpy stored(&store.keyChain, &KeyChainClass::keyStored);
-    store.saveProfile(key("office"), QStringLiteral("Tr0ub4dor&3"));
-    QVERIFY(stored.wait(waitMs));
+    QSignalSpy secretStored(&store.secretChain, &KeyChainClass::keyStored);
+    store.saveProfile(key("office"), ProfileCredentials{QStringLiteral("Tr0ub4dor&3"), QStringLiteral("office-k3y")});
+    QTRY_VERIFY_WITH_TIMEOUT(stored.size() == 1 && secretStored.size() == 1, waitMs);
     QCOMPARE(stored.first().first().toString(), key("office"));
+    QCOMPARE(secretStored.first().first().toString(), key("office"));
 
     const QByteArray bytes = env.readConfigFile(QStringLiteral("profile.json"));
-    QVERIFY(!bytes.contains("Tr0ub4dor&3"));
-    QVERIFY(!bytes.contains("lab-password"));
-    QVERIFY(!bytes.contains("\"password\""));
-    QJsonObject expectedOffice = office;
-    expectedOffice.remove(QStringLiteral("password"));
-    QCOMPARE(readJson(env).value(key("office")).toObject(), expectedOffice);
+    for (const char *value : {"Tr0ub4dor&3", "lab-password", "office-k3y", "lab-k3y", "\"password\"", "\"secret\""})
+        QVERIFY2(!bytes.contains(value), value);
+    QCOMPARE(readJson(env).value(key("office")).toObject(),
+             profile(QStringLiteral("vpn.example.com"), QStringLiteral("alice")));
     // Indented, one member per line.
     QVERIFY(bytes.contains("\n        \"host\": \"vpn.example.com\""));
 
     QCOMPARE(secretStoreLookup(key("office")), QStringLiteral("Tr0ub4dor&3"));
-    // Only the named profile's password is written.
+    QCOMPARE(secretStoreLookup(key("office"), secretStoreSecretService()), QStringLiteral("office-k3y"));
+    // Only the named profile's credentials are written.
     QCOMPARE(secretStoreLookup(key("lab")), QString());
-    // The passwords stay in memory for this run.
-    QCOMPARE(store.profiles.value(key("lab")).toObject().value(QStringLiteral("password")).toString(),
-             QStringLiteral("lab-password"));
+    QCOMPARE(secretStoreLookup(key("lab"), secretStoreSecretService()), QString());
+    // The credentials stay in memory for this run.
+    QCOMPARE(store.profiles.value(key("lab")).toObject(), lab);
+
+    // A save naming only the password leaves the stored secret alone.
+    store.saveProfile(key("office"), QStringLiteral("changed-pw"));
+    QTRY_COMPARE_WITH_TIMEOUT(stored.size(), 2, waitMs);
+    QCOMPARE(secretStoreLookup(key("office")), QStringLiteral("changed-pw"));
+    QCOMPARE(secretStoreLookup(key("office"), secretStoreSecretService()), QStringLiteral("office-k3y"));
+    QCOMPARE(secretStored.size(), 1);
+
+    // What the next start reads back.
+    ProfileStore reloaded;
+    QSignalSpy restored(&reloaded, &ProfileStore::keyRestored);
+    QVERIFY(reloaded.loadProfile());
+    QVERIFY(restored.wait(waitMs));
+    QJsonObject expected = office;
+    expected.insert(QStringLiteral("password"), QStringLiteral("changed-pw"));
+    QCOMPARE(reloaded.profiles.value(key("office")).toObject(), expected);
 }
 
 void TestProfiles::saveFailureLeavesCredentialsAlone()
@@ -177,19 +199,23 @@ void TestProfiles::saveFailureLeavesCredentialsAlone()
 
     QSignalSpy failed(&store, &ProfileStore::fileFailed);
     QSignalSpy stored(&store.keyChain, &KeyChainClass::keyStored);
+    QSignalSpy secretStored(&store.secretChain, &KeyChainClass::keyStored);
     store.profiles.insert(key("office"), profile(QStringLiteral("vpn.example.com"), QStringLiteral("alice")));
-    store.saveProfile(key("office"), QStringLiteral("never stored"));
+    store.saveProfile(key("office"), ProfileCredentials{QStringLiteral("never stored"), QStringLiteral("nor this")});
     QCOMPARE(failed.size(), 1);
     QVERIFY(!stored.wait(500));
+    QCOMPARE(secretStored.size(), 0);
     QCOMPARE(secretStoreLookup(key("office")), QString());
+    QCOMPARE(secretStoreLookup(key("office"), secretStoreSecretService()), QString());
     // The change stays in memory for the rest of the run.
     QVERIFY(store.profiles.contains(key("office")));
 }
 
-void TestProfiles::passwordsRestoredAtLoad()
+void TestProfiles::credentialsRestoredAtLoad()
 {
     TestEnv env;
     QVERIFY(secretStoreSet(key("office"), QStringLiteral("office-pw")));
+    QVERIFY(secretStoreSet(key("office"), QStringLiteral("office-k3y"), secretStoreSecretService()));
     QVERIFY(secretStoreSet(key("home"), QStringLiteral("家里的密码")));
     // "lab" has no entry, as when it was removed outside the program.
     QJsonObject bare{{QStringLiteral("host"), QStringLiteral("lab.example.com")},
@@ -201,30 +227,69 @@ void TestProfiles::passwordsRestoredAtLoad()
                             .toJson());
 
     ProfileStore store;
+    // What a connection started on the announcement would send.
+    QHash<QString, QJsonObject> announced;
+    connect(&store, &ProfileStore::keyRestored, this,
+            [&](const QString &name) { announced.insert(name, store.profiles.value(name).toObject()); });
     QSignalSpy restored(&store, &ProfileStore::keyRestored);
     QSignalSpy readErrors(&store.keyChain, &KeyChainClass::error);
     QVERIFY(store.loadProfile());
     // Nothing arrives before the event loop runs.
     QCOMPARE(restored.size(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(restored.size() + readErrors.size(), 3, waitMs);
+    QTest::qWait(200);
+    QCOMPARE(restored.size(), 2);
 
-    QStringList names;
-    for (const QList<QVariant> &args : std::as_const(restored))
-        names << args.first().toString();
+    QStringList names = announced.keys();
     names.sort();
     QCOMPARE(names, (QStringList{key("home"), key("office")}));
-    QCOMPARE(store.profiles.value(key("office")).toObject().value(QStringLiteral("password")).toString(),
-             QStringLiteral("office-pw"));
-    QCOMPARE(store.profiles.value(key("home")).toObject().value(QStringLiteral("password")).toString(),
-             QStringLiteral("家里的密码"));
+    // Announced only once the secret is in as well.
+    QJsonObject office = profile(QStringLiteral("o"), QStringLiteral("u"));
+    office.insert(QStringLiteral("password"), QStringLiteral("office-pw"));
+    office.insert(QStringLiteral("secret"), QStringLiteral("office-k3y"));
+    QCOMPARE(announced.value(key("office")), office);
+    QJsonObject home = profile(QStringLiteral("h"), QStringLiteral("u"));
+    home.insert(QStringLiteral("password"), QStringLiteral("家里的密码"));
+    QCOMPARE(announced.value(key("home")), home);
     QCOMPARE(store.profiles.value(key("lab")).toObject(), bare);
 }
 
-void TestProfiles::passwordFoundInFileMovesToCredentialStore()
+namespace {
+// The rows of the tests run once for each credential kept out of the file.
+void addCredentialRows()
 {
+    QTest::addColumn<QString>("member");
+    QTest::addColumn<QString>("service");
+    QTest::newRow("password") << QStringLiteral("password") << QString();
+    QTest::newRow("secret") << QStringLiteral("secret") << secretStoreSecretService();
+}
+
+KeyChainClass &chainOf(ProfileStore &store, const QString &member)
+{
+    return member == QLatin1String("secret") ? store.secretChain : store.keyChain;
+}
+
+// A profile is announced once its password is in; a row about the secret
+// gives the profile a stored password so that it is.
+bool storePasswordFor(const QString &member, const QString &name)
+{
+    return member == QLatin1String("password") || secretStoreSet(name, QStringLiteral("pw-") + name);
+}
+} // namespace
+
+void TestProfiles::credentialFoundInFileMovesToCredentialStore_data()
+{
+    addCredentialRows();
+}
+
+void TestProfiles::credentialFoundInFileMovesToCredentialStore()
+{
+    QFETCH(QString, member);
+    QFETCH(QString, service);
     TestEnv env;
     QJsonObject legacy = profile(QStringLiteral("old.example.com"), QStringLiteral("carol"));
-    legacy.insert(QStringLiteral("password"), QStringLiteral("plain-on-disk"));
+    legacy.insert(member, QStringLiteral("plain-on-disk"));
+    QVERIFY(storePasswordFor(member, key("legacy")));
     env.writeConfigFile(QStringLiteral("profile.json"),
                         QJsonDocument(QJsonObject{{key("legacy"), legacy},
                                                   {key("lab"), profile(QStringLiteral("l"), QStringLiteral("u"))}})
@@ -234,18 +299,17 @@ void TestProfiles::passwordFoundInFileMovesToCredentialStore()
     QSignalSpy restored(&store, &ProfileStore::keyRestored);
     QVERIFY(store.loadProfile());
     // Usable at once, before the credential store has answered.
-    QCOMPARE(store.profiles.value(key("legacy")).toObject().value(QStringLiteral("password")).toString(),
-             QStringLiteral("plain-on-disk"));
+    QCOMPARE(store.profiles.value(key("legacy")).toObject().value(member).toString(), QStringLiteral("plain-on-disk"));
 
     QTRY_VERIFY_WITH_TIMEOUT(!restored.isEmpty(), waitMs);
     QCOMPARE(restored.first().first().toString(), key("legacy"));
-    QCOMPARE(secretStoreLookup(key("legacy")), QStringLiteral("plain-on-disk"));
+    QCOMPARE(secretStoreLookup(key("legacy"), service), QStringLiteral("plain-on-disk"));
     QTRY_VERIFY_WITH_TIMEOUT(!env.readConfigFile(QStringLiteral("profile.json")).contains("plain-on-disk"), waitMs);
 
-    QJsonObject expected = legacy;
-    expected.remove(QStringLiteral("password"));
-    QCOMPARE(readJson(env).value(key("legacy")).toObject(), expected);
+    QCOMPARE(readJson(env).value(key("legacy")).toObject(),
+             profile(QStringLiteral("old.example.com"), QStringLiteral("carol")));
     QVERIFY(readJson(env).contains(key("lab")));
+    QCOMPARE(store.profiles.value(key("legacy")).toObject().value(member).toString(), QStringLiteral("plain-on-disk"));
     QVERIFY(env.errors.isEmpty());
 }
 
@@ -263,6 +327,7 @@ void TestProfiles::restoreAfterDeleteDoesNotResurrect()
     store.profiles.remove(key("gone"));
 
     QVERIFY(keyRead.wait(waitMs));
+    QTest::qWait(200);
     QVERIFY(store.profiles.isEmpty());
     QCOMPARE(restored.size(), 0);
 }
@@ -275,13 +340,16 @@ void TestProfiles::cborRoundTrip()
         QVERIFY(store.loadProfile(true));
         QVERIFY(QFileInfo::exists(env.configFile(QStringLiteral("profile.dat"))));
         QJsonObject office = profile(QStringLiteral("vpn.example.com"), QStringLiteral("alice"));
-        office.insert(QStringLiteral("password"), QStringLiteral("cbor-secret"));
+        office.insert(QStringLiteral("password"), QStringLiteral("cbor-password"));
+        office.insert(QStringLiteral("secret"), QStringLiteral("cbor-secret"));
         store.profiles.insert(key("cbor"), office);
-        QSignalSpy stored(&store.keyChain, &KeyChainClass::keyStored);
-        store.saveProfile(key("cbor"), QStringLiteral("cbor-secret"), true);
+        QSignalSpy stored(&store.secretChain, &KeyChainClass::keyStored);
+        store.saveProfile(key("cbor"), ProfileCredentials{QStringLiteral("cbor-password"), QStringLiteral("cbor-secret")},
+                          true);
         QVERIFY(stored.wait(waitMs));
     }
     const QByteArray bytes = env.readConfigFile(QStringLiteral("profile.dat"));
+    QVERIFY(!bytes.contains("cbor-password"));
     QVERIFY(!bytes.contains("cbor-secret"));
     QVERIFY(!QFileInfo::exists(env.configFile(QStringLiteral("profile.json"))));
     QCOMPARE(QCborValue::fromCbor(bytes).toMap().toJsonObject().value(key("cbor")).toObject(),
@@ -292,19 +360,29 @@ void TestProfiles::cborRoundTrip()
     QVERIFY(reloaded.loadProfile(true));
     QVERIFY(restored.wait(waitMs));
     QCOMPARE(reloaded.profiles.value(key("cbor")).toObject().value(QStringLiteral("password")).toString(),
+             QStringLiteral("cbor-password"));
+    QCOMPARE(reloaded.profiles.value(key("cbor")).toObject().value(QStringLiteral("secret")).toString(),
              QStringLiteral("cbor-secret"));
 }
 
-void TestProfiles::storedPasswordWinsOverFile()
+void TestProfiles::storedCredentialWinsOverFile_data()
 {
-    // Two plaintext passwords in the file. The store already holds a newer one
+    addCredentialRows();
+}
+
+void TestProfiles::storedCredentialWinsOverFile()
+{
+    // Two plaintext values in the file. The store already holds a newer one
     // for "kept"; "moved" has none there yet.
+    QFETCH(QString, member);
+    QFETCH(QString, service);
     TestEnv env;
-    QVERIFY(secretStoreSet(key("kept"), QStringLiteral("newer-in-store")));
+    QVERIFY(secretStoreSet(key("kept"), QStringLiteral("newer-in-store"), service));
     QJsonObject kept = profile(QStringLiteral("k"), QStringLiteral("u"));
-    kept.insert(QStringLiteral("password"), QStringLiteral("older-on-disk"));
+    kept.insert(member, QStringLiteral("older-on-disk"));
     QJsonObject moved = profile(QStringLiteral("m"), QStringLiteral("u"));
-    moved.insert(QStringLiteral("password"), QStringLiteral("moves-over"));
+    moved.insert(member, QStringLiteral("moves-over"));
+    QVERIFY(storePasswordFor(member, key("kept")) && storePasswordFor(member, key("moved")));
     env.writeConfigFile(QStringLiteral("profile.json"),
                         QJsonDocument(QJsonObject{{key("kept"), kept}, {key("moved"), moved}}).toJson());
 
@@ -312,49 +390,59 @@ void TestProfiles::storedPasswordWinsOverFile()
     QSignalSpy restored(&store, &ProfileStore::keyRestored);
     QVERIFY(store.loadProfile());
     QTRY_COMPARE_WITH_TIMEOUT(restored.size(), 2, waitMs);
-    QCOMPARE(secretStoreLookup(key("kept")), QStringLiteral("newer-in-store"));
-    QCOMPARE(store.profiles.value(key("kept")).toObject().value(QStringLiteral("password")).toString(),
-             QStringLiteral("newer-in-store"));
-    QCOMPARE(secretStoreLookup(key("moved")), QStringLiteral("moves-over"));
-    QTRY_VERIFY_WITH_TIMEOUT(!env.readConfigFile(QStringLiteral("profile.json")).contains("\"password\""), waitMs);
+    QCOMPARE(secretStoreLookup(key("kept"), service), QStringLiteral("newer-in-store"));
+    QCOMPARE(store.profiles.value(key("kept")).toObject().value(member).toString(), QStringLiteral("newer-in-store"));
+    QCOMPARE(secretStoreLookup(key("moved"), service), QStringLiteral("moves-over"));
+    const QByteArray quoted = '"' + member.toUtf8() + '"';
+    QTRY_VERIFY_WITH_TIMEOUT(!env.readConfigFile(QStringLiteral("profile.json")).contains(quoted), waitMs);
 }
 
-void TestProfiles::lateRestoreKeepsPasswordSetMeanwhile()
+void TestProfiles::lateRestoreKeepsValueSetMeanwhile_data()
 {
+    addCredentialRows();
+}
+
+void TestProfiles::lateRestoreKeepsValueSetMeanwhile()
+{
+    QFETCH(QString, member);
+    QFETCH(QString, service);
     TestEnv env;
-    QVERIFY(secretStoreSet(key("late"), QStringLiteral("old")));
+    QVERIFY(secretStoreSet(key("late"), QStringLiteral("old"), service));
     env.writeConfigFile(QStringLiteral("profile.json"),
                         QJsonDocument(QJsonObject{{key("late"), profile(QStringLiteral("l"), QStringLiteral("u"))}})
                             .toJson());
     ProfileStore store;
-    QSignalSpy read(&store.keyChain, &KeyChainClass::keyRestored);
-    QSignalSpy stored(&store.keyChain, &KeyChainClass::keyStored);
+    KeyChainClass &chain = chainOf(store, member);
+    QSignalSpy read(&chain, &KeyChainClass::keyRestored);
+    QSignalSpy stored(&chain, &KeyChainClass::keyStored);
     QVERIFY(store.loadProfile());
-    // The start-up read is still out when the user saves a new password.
+    // The start-up read is still out when the user saves a new value.
     QJsonObject late = profile(QStringLiteral("l"), QStringLiteral("u"));
-    late.insert(QStringLiteral("password"), QStringLiteral("new"));
+    late.insert(member, QStringLiteral("new"));
     store.profiles.insert(key("late"), late);
-    store.saveProfile(key("late"), QStringLiteral("new"));
+    ProfileCredentials credentials;
+    (member == QLatin1String("secret") ? credentials.secret : credentials.password) = QStringLiteral("new");
+    store.saveProfile(key("late"), credentials);
 
     QTRY_VERIFY_WITH_TIMEOUT(read.size() == 1 && stored.size() == 1, waitMs);
     QCOMPARE(read.first().at(1).toString(), QStringLiteral("old")); // the stale value did arrive
-    QCOMPARE(store.profiles.value(key("late")).toObject().value(QStringLiteral("password")).toString(),
-             QStringLiteral("new"));
-    QCOMPARE(secretStoreLookup(key("late")), QStringLiteral("new"));
+    QCOMPARE(store.profiles.value(key("late")).toObject().value(member).toString(), QStringLiteral("new"));
+    QCOMPARE(secretStoreLookup(key("late"), service), QStringLiteral("new"));
 }
 
-void TestProfiles::failedMoveKeepsPasswordInFile()
+void TestProfiles::failedMoveKeepsCredentialsInFile()
 {
     TestEnv env;
     QJsonObject legacy = profile(QStringLiteral("old.example.com"), QStringLiteral("carol"));
     legacy.insert(QStringLiteral("password"), QStringLiteral("plain-one"));
+    legacy.insert(QStringLiteral("secret"), QStringLiteral("plain-secret-one"));
     QJsonObject other = profile(QStringLiteral("other.example.com"), QStringLiteral("dave"));
     other.insert(QStringLiteral("password"), QStringLiteral("plain-two"));
     env.writeConfigFile(QStringLiteral("profile.json"),
                         QJsonDocument(QJsonObject{{key("legacy"), legacy}, {key("other"), other}}).toJson());
 
     // A start whose session bus (and so the secret service) cannot be reached:
-    // every move fails, and a save in that run must not strip the passwords.
+    // every move fails, and a save in that run must not strip the credentials.
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
@@ -366,6 +454,7 @@ void TestProfiles::failedMoveKeepsPasswordInFile()
     QCOMPARE(child.exitCode(), 0);
     const QByteArray afterFailure = env.readConfigFile(QStringLiteral("profile.json"));
     QVERIFY(afterFailure.contains("plain-one"));
+    QVERIFY(afterFailure.contains("plain-secret-one"));
     QVERIFY(afterFailure.contains("plain-two"));
     QCOMPARE(secretStoreLookup(key("legacy")), QString());
 
@@ -375,13 +464,14 @@ void TestProfiles::failedMoveKeepsPasswordInFile()
     QVERIFY(store.loadProfile());
     QTRY_COMPARE_WITH_TIMEOUT(restored.size(), 2, waitMs);
     QCOMPARE(secretStoreLookup(key("legacy")), QStringLiteral("plain-one"));
+    QCOMPARE(secretStoreLookup(key("legacy"), secretStoreSecretService()), QStringLiteral("plain-secret-one"));
     QCOMPARE(secretStoreLookup(key("other")), QStringLiteral("plain-two"));
-    QTRY_VERIFY_WITH_TIMEOUT(!env.readConfigFile(QStringLiteral("profile.json")).contains("\"password\""), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!env.readConfigFile(QStringLiteral("profile.json")).contains("plain"), waitMs);
 }
 
 namespace {
-// The child of failedMoveKeepsPasswordInFile: loads the profiles in the given
-// folder, waits until the store has turned down each profile, then saves
+// The child of failedMoveKeepsCredentialsInFile: loads the profiles in the
+// given folder, waits until the store has turned down each read, then saves
 // (as Delete in the dialog does) and exits.
 int loadWithoutStore(int argc, char *argv[])
 {
@@ -390,9 +480,10 @@ int loadWithoutStore(int argc, char *argv[])
     const int profiles = QByteArray(argv[3]).toInt();
     ProfileStore store;
     QSignalSpy failures(&store.keyChain, &KeyChainClass::error);
+    QSignalSpy secretFailures(&store.secretChain, &KeyChainClass::error);
     if (!store.loadProfile())
         return 3;
-    if (!QTest::qWaitFor([&] { return failures.size() >= profiles; }, 30000))
+    if (!QTest::qWaitFor([&] { return failures.size() >= profiles && secretFailures.size() >= profiles; }, 30000))
         return 4;
     QTest::qWait(500);
     store.saveProfile(QString(), QString());

@@ -28,8 +28,7 @@ QJsonObject profilesOf(int generation)
         profiles.insert(QStringLiteral("profile %1").arg(i, 3, 10, QLatin1Char('0')),
                         QJsonObject{{QStringLiteral("host"), QStringLiteral("gw%1.example.com").arg(i)},
                                     {QStringLiteral("username"), QStringLiteral("user-%1").arg(generation)},
-                                    {QStringLiteral("group"), QStringLiteral("g")},
-                                    {QStringLiteral("secret"), QString()}});
+                                    {QStringLiteral("group"), QStringLiteral("g")}});
     }
     return profiles;
 }

@@ -18,6 +18,7 @@ ProfileManager::ProfileManager(QWidget *parent)
     , profiles(store.profiles)
     , model(store.model)
     , keyChain(store.keyChain)
+    , secretChain(store.secretChain)
     , ui(std::make_unique<Ui::ProfileManager>())
 {
     ui->setupUi(this);
@@ -103,6 +104,7 @@ void ProfileManager::onCurrentRowChanged(const QModelIndex &current)
         edit->setCursorPosition(0);
     }
     passwordShown = profile.contains(QLatin1String("password"));
+    secretShown = profile.contains(QLatin1String("secret"));
 }
 
 void ProfileManager::onNewClicked()
@@ -115,6 +117,7 @@ void ProfileManager::onNewClicked()
     setNameEditable(true);
 
     passwordShown = false;
+    secretShown = false;
     ui->lineEditName->clear();
     ui->lineEditHost->clear();
     ui->lineEditUsername->clear();
@@ -123,6 +126,7 @@ void ProfileManager::onNewClicked()
     ui->lineEditSecretkey->clear();
     // Clearing counts as an edit; only what the user types should.
     ui->lineEditPassword->setModified(false);
+    ui->lineEditSecretkey->setModified(false);
 }
 
 void ProfileManager::onSaveClicked()
@@ -142,27 +146,37 @@ void ProfileManager::onSaveClicked()
                      "avoid potential security risks."));
     }
 
-    // The password field speaks for the profile only when the user typed in
-    // it or it showed the restored password. An empty field over a password
-    // that has not been read back (a locked or slow store) would wipe it.
+    // A credential field speaks for the profile only when the user typed in
+    // it or it showed the restored value. An empty field over a value that
+    // has not been read back (a locked or slow store) would wipe it.
     const QJsonObject previous = profiles.value(name).toObject();
-    const bool passwordKnown = ui->lineEditPassword->isModified() || passwordShown;
+    const QString secret = trimmedText(ui->lineEditSecretkey);
+    ProfileCredentials credentials;
+    if (ui->lineEditPassword->isModified() || passwordShown)
+        credentials.password = password;
+    if (ui->lineEditSecretkey->isModified() || secretShown)
+        credentials.secret = secret;
     QJsonObject profile{
         {QStringLiteral("host"), host},
         {QStringLiteral("username"), username},
         {QStringLiteral("group"), trimmedText(ui->lineEditGroup)},
-        {QStringLiteral("secret"), trimmedText(ui->lineEditSecretkey)},
     };
-    if (passwordKnown)
-        profile.insert(QStringLiteral("password"), password);
-    else if (previous.contains(QLatin1String("password")))
-        profile.insert(QStringLiteral("password"), previous.value(QLatin1String("password")));
+    const std::pair<QString, const std::optional<QString> *> members[] = {
+        {QStringLiteral("password"), &credentials.password},
+        {QStringLiteral("secret"), &credentials.secret},
+    };
+    for (const auto &[member, value] : members) {
+        if (value->has_value())
+            profile.insert(member, **value);
+        else if (previous.contains(member))
+            profile.insert(member, previous.value(member));
+    }
     profiles.insert(name, profile);
     updateModel();
     selectName(name);
 
     close();
-    store.saveProfile(passwordKnown ? name : QString(), password);
+    store.saveProfile(name, credentials);
 }
 
 void ProfileManager::onDeleteClicked()
@@ -177,5 +191,5 @@ void ProfileManager::onDeleteClicked()
         onNewClicked();
 
     saveProfile();
-    keyChain.deleteKey(name);
+    store.forgetCredentials(name);
 }

@@ -40,6 +40,7 @@ public:
     QJsonObject &profiles;
     QStringListModel *const model;
     KeyChainClass &keyChain;
+    KeyChainClass &secretChain;
 
 signals:
     void keyRestored(const QString &profile);
@@ -53,6 +54,8 @@ private:
     void selectName(const QString &name);
 
     std::unique_ptr<Ui::ProfileManager> ui;
-    // The password field was filled from a password restored into memory.
+    // The password and secret fields were filled from values restored into
+    // memory.
     bool passwordShown = false;
+    bool secretShown = false;
 };

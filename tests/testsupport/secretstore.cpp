@@ -3,9 +3,11 @@
 #include <QProcess>
 
 namespace {
-QStringList attributes(const QString &key)
+const QString passwordService = QStringLiteral("keychain.orvalin");
+
+QStringList attributes(const QString &key, const QString &service)
 {
-    return {QStringLiteral("server"), QStringLiteral("keychain.orvalin"), QStringLiteral("user"), key};
+    return {QStringLiteral("server"), service.isEmpty() ? passwordService : service, QStringLiteral("user"), key};
 }
 
 QByteArray run(const QStringList &arguments, const QByteArray &input = QByteArray())
@@ -23,24 +25,32 @@ QByteArray run(const QStringList &arguments, const QByteArray &input = QByteArra
 }
 } // namespace
 
-QString secretStoreLookup(const QString &key)
+QString secretStoreLookup(const QString &key, const QString &service)
 {
-    return QString::fromUtf8(run(QStringList{QStringLiteral("lookup")} + attributes(key)));
+    return QString::fromUtf8(run(QStringList{QStringLiteral("lookup")} + attributes(key, service)));
 }
 
-bool secretStoreSet(const QString &key, const QString &value)
+bool secretStoreSet(const QString &key, const QString &value, const QString &service)
 {
     // The same attributes QtKeychain writes, its schema included: its reads
     // find the entry, and its writes replace it instead of adding a second one.
     QStringList arguments{QStringLiteral("store"), QStringLiteral("--label"), key};
-    arguments += attributes(key);
+    arguments += attributes(key, service);
     arguments += {QStringLiteral("type"), QStringLiteral("plaintext"), QStringLiteral("xdg:schema"),
                   QStringLiteral("org.qt.keychain")};
     run(arguments, value.toUtf8());
-    return secretStoreLookup(key) == value;
+    return secretStoreLookup(key, service) == value;
 }
 
 void secretStoreClearService()
 {
-    run({QStringLiteral("clear"), QStringLiteral("server"), QStringLiteral("keychain.orvalin")});
+    for (const QString &service : {passwordService, secretStoreSecretService()})
+        run({QStringLiteral("clear"), QStringLiteral("server"), service});
+}
+
+QString secretStoreSecretService()
+{
+    // Written out rather than taken from the store's code, so a renamed
+    // service shows up as entries no longer found.
+    return QStringLiteral("keychain.orvalin.secret");
 }
