@@ -17,5 +17,6 @@ inline QByteArray fuzzBytes(const uint8_t *data, size_t size)
     return QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
 }
 
-// Runs what the input queued on the event loop, then the deferred deletes.
+// Runs what the input queued on the event loop, then the deferred deletes,
+// until every credential job has ended (aborts after 5 s).
 void fuzzDrainEvents();

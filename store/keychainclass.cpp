@@ -5,6 +5,8 @@
 #include <qt6keychain/keychain.h>
 
 namespace {
+int jobsAlive = 0;
+
 // Starts a job for the key and reports its end: onSuccess, or the failure text
 // with the job's own reason. The jobs have no parent and delete themselves after
 // finishing, so a job can outlive the wrapper; the handler holds a guarded
@@ -14,6 +16,8 @@ void startJob(KeyChainClass *wrapper, Job *job, const QString &key, const QStrin
               OnFailure onFailure)
 {
     job->setKey(key);
+    ++jobsAlive;
+    QObject::connect(job, &QObject::destroyed, [] { --jobsAlive; });
     QPointer<KeyChainClass> self(wrapper);
     QObject::connect(
         job, &QKeychain::Job::finished, job,
@@ -42,6 +46,11 @@ KeyChainClass::KeyChainClass(const QString &service, QObject *parent)
     : QObject(parent)
     , m_service(service)
 {
+}
+
+int KeyChainClass::jobsUnderWay()
+{
+    return jobsAlive;
 }
 
 QString KeyChainClass::serviceName()

@@ -18,6 +18,10 @@ public:
     // The service of the profiles' passwords.
     static QString serviceName();
     QString service() const { return m_service; }
+    // Jobs of every wrapper that have not ended and been deleted yet. A job
+    // outlives its wrapper, so whoever must not leave one behind (a process
+    // about to end, a loop that creates many stores) waits for this to drop.
+    static int jobsUnderWay();
 
     Q_INVOKABLE void readKey(const QString &key);
     Q_INVOKABLE void writeKey(const QString &key, const QString &value);

@@ -154,10 +154,13 @@ void TestKeyChain::destroyedBeforeJobFinishes()
     // The jobs are not owned by the wrapper; one finishing after the wrapper is
     // gone must not touch it.
     const QString key = uniqueKey(QStringLiteral("orphan"));
+    QTRY_COMPARE_WITH_TIMEOUT(KeyChainClass::jobsUnderWay(), 0, waitMs);
     auto *doomed = new KeyChainClass;
     doomed->writeKey(key, QStringLiteral("orphan"));
     doomed->readKey(key);
     delete doomed;
+    // The orphaned jobs are still counted, and counted out once they end.
+    QCOMPARE(KeyChainClass::jobsUnderWay(), 2);
 
     KeyChainClass survivor;
     QSignalSpy restored(&survivor, &KeyChainClass::keyRestored);
@@ -165,6 +168,7 @@ void TestKeyChain::destroyedBeforeJobFinishes()
     QVERIFY(restored.wait(waitMs));
     QCOMPARE(restored.first().at(1).toString(), QStringLiteral("orphan"));
     survivor.deleteKey(key);
+    QTRY_COMPARE_WITH_TIMEOUT(KeyChainClass::jobsUnderWay(), 0, waitMs);
 }
 
 QTEST_GUILESS_MAIN(TestKeyChain)
