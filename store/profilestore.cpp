@@ -156,7 +156,7 @@ void ProfileStore::restoreKey(Credential &credential, const QString &key, const 
     }
     if (credential.migrating.contains(key)) {
         if (value.isEmpty()) {
-            credential.chain->writeKey(key, credential.inFile.value(key));
+            migrate(credential, key);
             return;
         }
         // The store wins over the file; the file's copy can go.
@@ -174,10 +174,15 @@ void ProfileStore::onKeyReadFailed(Credential &credential, const QString &key)
 {
     // Nothing stored under the name (or no store at all): move the file's copy.
     if (credential.migrating.contains(key) && profiles.contains(key) && !credential.setByUser.contains(key)) {
-        credential.chain->writeKey(key, credential.inFile.value(key));
+        migrate(credential, key);
         return;
     }
     readSettled(credential, key, false);
+}
+
+void ProfileStore::migrate(Credential &credential, const QString &key)
+{
+    credential.chain->writeKey(key, credential.inFile.value(key));
 }
 
 void ProfileStore::onKeyStored(Credential &credential, const QString &key)

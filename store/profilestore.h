@@ -89,7 +89,8 @@ private:
     void onKeyReadFailed(Credential &credential, const QString &key);
     void onKeyStored(Credential &credential, const QString &key);
     void onKeyWriteFailed(Credential &credential, const QString &key);
-    void storeUserValue(Credential &credential, const QString &name, const QString &value);
+    // Moves the file's copy of the value into the store.
+    void migrate(Credential &credential, const QString &key);
     // One of the profile's start-up reads has ended, the password's with the
     // password in memory or not.
     void readSettled(const Credential &credential, const QString &key, bool available);
