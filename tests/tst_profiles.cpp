@@ -232,12 +232,18 @@ void TestProfiles::credentialsRestoredAtLoad()
     connect(&store, &ProfileStore::keyRestored, this,
             [&](const QString &name) { announced.insert(name, store.profiles.value(name).toObject()); });
     QSignalSpy restored(&store, &ProfileStore::keyRestored);
-    QSignalSpy readErrors(&store.keyChain, &KeyChainClass::error);
+    // Every read of the three profiles, in both services, has ended once
+    // these add up to three each.
+    QSignalSpy passwordsRead(&store.keyChain, &KeyChainClass::keyRestored);
+    QSignalSpy passwordsMissing(&store.keyChain, &KeyChainClass::readFailed);
+    QSignalSpy secretsRead(&store.secretChain, &KeyChainClass::keyRestored);
+    QSignalSpy secretsMissing(&store.secretChain, &KeyChainClass::readFailed);
     QVERIFY(store.loadProfile());
     // Nothing arrives before the event loop runs.
     QCOMPARE(restored.size(), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(restored.size() + readErrors.size(), 3, waitMs);
-    QTest::qWait(200);
+    QTRY_VERIFY_WITH_TIMEOUT(passwordsRead.size() + passwordsMissing.size() == 3
+                                 && secretsRead.size() + secretsMissing.size() == 3,
+                             waitMs);
     QCOMPARE(restored.size(), 2);
 
     QStringList names = announced.keys();
@@ -323,11 +329,12 @@ void TestProfiles::restoreAfterDeleteDoesNotResurrect()
     ProfileStore store;
     QSignalSpy restored(&store, &ProfileStore::keyRestored);
     QSignalSpy keyRead(&store.keyChain, &KeyChainClass::keyRestored);
+    QSignalSpy secretMissing(&store.secretChain, &KeyChainClass::readFailed);
     QVERIFY(store.loadProfile());
     store.profiles.remove(key("gone"));
 
-    QVERIFY(keyRead.wait(waitMs));
-    QTest::qWait(200);
+    // Both reads have ended: the profile would have been announced by now.
+    QTRY_VERIFY_WITH_TIMEOUT(keyRead.size() == 1 && secretMissing.size() == 1, waitMs);
     QVERIFY(store.profiles.isEmpty());
     QCOMPARE(restored.size(), 0);
 }
