@@ -324,24 +324,20 @@ bool shootReaders(Orvalin &window, const QString &prefix, Shooter &shooter)
     log.close();
 
     AboutTab about(&window);
-    bool ok = true;
-    const std::unique_ptr<TextBrowser> viewer(about.openLogViewer());
-    if (viewer) {
-        viewer->show();
-        ok &= shooter.save(viewer.get(), prefix + QStringLiteral("logviewer"));
-        viewer->hide();
-    } else {
-        ok = false;
-    }
-    const std::unique_ptr<TextBrowser> tips(about.openSecurityTips(QStringLiteral("en_US")));
-    if (tips) {
-        tips->show();
-        ok &= shooter.save(tips.get(), prefix + QStringLiteral("securitytips"));
-        tips->hide();
-    } else {
-        ok = false;
-    }
-    return ok;
+    // Each browser the tab opened is shown, saved and closed; one that did not
+    // open fails the run.
+    const auto shoot = [&](TextBrowser *opened, const QString &name) {
+        const std::unique_ptr<TextBrowser> browser(opened);
+        if (!browser)
+            return false;
+        browser->show();
+        const bool saved = shooter.save(browser.get(), prefix + name);
+        browser->hide();
+        return saved;
+    };
+    const bool viewerSaved = shoot(about.openLogViewer(), QStringLiteral("logviewer"));
+    const bool tipsSaved = shoot(about.openSecurityTips(QStringLiteral("en_US")), QStringLiteral("securitytips"));
+    return viewerSaved && tipsSaved;
 }
 
 // The light and the dark theme: every tab, the Setting tab as a session
