@@ -12,7 +12,7 @@ packages=(
     libssl-dev ca-certificates osslsigncode
     desktop-file-utils appstream lintian dpkg-dev file iproute2 hicolor-icon-theme
     g++-mingw-w64-x86-64-posix wine wine64
-    clang-14 libclang-rt-14-dev
+    clang-14 libclang-rt-14-dev clang-format-14
 )
 # npm fetches a test fixture; Node.js distributions other than Debian's ship it
 # inside their own nodejs package, which Debian's npm would conflict with.
