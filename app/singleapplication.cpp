@@ -19,15 +19,24 @@ namespace {
 const char *errorName(QSharedMemory::SharedMemoryError error)
 {
     switch (error) {
-    case QSharedMemory::NoError: return "NoError";
-    case QSharedMemory::PermissionDenied: return "PermissionDenied";
-    case QSharedMemory::InvalidSize: return "InvalidSize";
-    case QSharedMemory::KeyError: return "KeyError";
-    case QSharedMemory::AlreadyExists: return "AlreadyExists";
-    case QSharedMemory::NotFound: return "NotFound";
-    case QSharedMemory::LockError: return "LockError";
-    case QSharedMemory::OutOfResources: return "OutOfResources";
-    case QSharedMemory::UnknownError: break;
+    case QSharedMemory::NoError:
+        return "NoError";
+    case QSharedMemory::PermissionDenied:
+        return "PermissionDenied";
+    case QSharedMemory::InvalidSize:
+        return "InvalidSize";
+    case QSharedMemory::KeyError:
+        return "KeyError";
+    case QSharedMemory::AlreadyExists:
+        return "AlreadyExists";
+    case QSharedMemory::NotFound:
+        return "NotFound";
+    case QSharedMemory::LockError:
+        return "LockError";
+    case QSharedMemory::OutOfResources:
+        return "OutOfResources";
+    case QSharedMemory::UnknownError:
+        break;
     }
     return "UnknownError";
 }
@@ -212,8 +221,7 @@ void SingleApplicationPrivate::becomePrimary()
     // A server name left by a primary that died would make listen fail.
     QLocalServer::removeServer(blockName);
     server = new QLocalServer;
-    server->setSocketOptions((options & ScopeUser) ? QLocalServer::UserAccessOption
-                                                   : QLocalServer::WorldAccessOption);
+    server->setSocketOptions((options & ScopeUser) ? QLocalServer::UserAccessOption : QLocalServer::WorldAccessOption);
     server->listen(blockName);
     connect(server, &QLocalServer::newConnection, this, &SingleApplicationPrivate::slotConnectionEstablished);
 }
@@ -355,8 +363,7 @@ bool SingleApplicationPrivate::readHello(QLocalSocket *client)
     }
     it->instanceId = quint32(hello->instanceId);
     it->stage = AwaitMessageHeader;
-    const bool notify =
-        hello->kind == KindNewInstance || (hello->kind == KindSecondary && (options & NotifySecondary));
+    const bool notify = hello->kind == KindNewInstance || (hello->kind == KindSecondary && (options & NotifySecondary));
     // Answer first: the new instance waits on a short timeout, and what
     // listens to the signal may take its time.
     client->write(&acknowledgement, 1);

@@ -92,13 +92,12 @@ int main(int argc, char *argv[])
     double openssl = ours;
     for (int i = 0; i < runs; ++i) {
         ours = std::min(ours, bestSeconds(1, [&] { scanner.calculateFileHashes(info); }));
-        single = std::min(single, bestSeconds(1, [&] {
-            FileDigest::md5AndSha256(path, {}, FileDigest::Threads::Single);
-        }));
+        single = std::min(single,
+                          bestSeconds(1, [&] { FileDigest::md5AndSha256(path, {}, FileDigest::Threads::Single); }));
         openssl = std::min(openssl, bestSeconds(1, [&] {
-            runOpenssl(QStringLiteral("md5"), path);
-            runOpenssl(QStringLiteral("sha256"), path);
-        }));
+                               runOpenssl(QStringLiteral("md5"), path);
+                               runOpenssl(QStringLiteral("sha256"), path);
+                           }));
     }
     const double qt = bestSeconds(1, [&] {
         qtDigest(path, QCryptographicHash::Md5);
@@ -106,16 +105,23 @@ int main(int argc, char *argv[])
     });
 
     const double megabytes = FileSize / 1e6;
-    out << "digests of a 256 MiB file, page cache warm, best of " << runs << " runs, "
-        << QThread::idealThreadCount() << " cores\n";
+    out << "digests of a 256 MiB file, page cache warm, best of " << runs << " runs, " << QThread::idealThreadCount()
+        << " cores\n";
     out << QStringLiteral("  calculateFileHashes        %1 s  %2 MB/s  ratio %3\n")
-               .arg(ours, 0, 'f', 3).arg(megabytes / ours, 0, 'f', 0).arg(ours / openssl, 0, 'f', 2);
+               .arg(ours, 0, 'f', 3)
+               .arg(megabytes / ours, 0, 'f', 0)
+               .arg(ours / openssl, 0, 'f', 2);
     out << QStringLiteral("  one thread, one read       %1 s  %2 MB/s  ratio %3\n")
-               .arg(single, 0, 'f', 3).arg(megabytes / single, 0, 'f', 0).arg(single / openssl, 0, 'f', 2);
+               .arg(single, 0, 'f', 3)
+               .arg(megabytes / single, 0, 'f', 0)
+               .arg(single / openssl, 0, 'f', 2);
     out << QStringLiteral("  QCryptographicHash, 2 reads %1 s  %2 MB/s  ratio %3 (one run)\n")
-               .arg(qt, 0, 'f', 3).arg(megabytes / qt, 0, 'f', 0).arg(qt / openssl, 0, 'f', 2);
+               .arg(qt, 0, 'f', 3)
+               .arg(megabytes / qt, 0, 'f', 0)
+               .arg(qt / openssl, 0, 'f', 2);
     out << QStringLiteral("  baseline: openssl dgst -md5, then -sha256  %1 s  %2 MB/s\n")
-               .arg(openssl, 0, 'f', 3).arg(megabytes / openssl, 0, 'f', 0);
+               .arg(openssl, 0, 'f', 3)
+               .arg(megabytes / openssl, 0, 'f', 0);
     out << "  (ratio = time / baseline time; target <= 0.80)\n";
     return 0;
 }

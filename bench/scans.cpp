@@ -67,11 +67,18 @@ int main(int argc, char *argv[])
 
     out << QStringLiteral("installed software: %1 records (%6 counted) in %2 s; baseline dpkg-query -W: %3 packages "
                           "in %4 s; time ratio %5\n")
-               .arg(installed.count).arg(installed.seconds, 0, 'f', 3).arg(dpkg.count)
-               .arg(dpkg.seconds, 0, 'f', 3).arg(installed.seconds / dpkg.seconds, 0, 'f', 2).arg(counted);
+               .arg(installed.count)
+               .arg(installed.seconds, 0, 'f', 3)
+               .arg(dpkg.count)
+               .arg(dpkg.seconds, 0, 'f', 3)
+               .arg(installed.seconds / dpkg.seconds, 0, 'f', 2)
+               .arg(counted);
     out << QStringLiteral("running processes: %1 records in %2 s; baseline ps -e: %3 processes in %4 s; "
                           "time ratio %5\n")
-               .arg(processes.count).arg(processes.seconds, 0, 'f', 3).arg(ps.count)
-               .arg(ps.seconds, 0, 'f', 3).arg(processes.seconds / ps.seconds, 0, 'f', 2);
+               .arg(processes.count)
+               .arg(processes.seconds, 0, 'f', 3)
+               .arg(ps.count)
+               .arg(ps.seconds, 0, 'f', 3)
+               .arg(processes.seconds / ps.seconds, 0, 'f', 2);
     return 0;
 }

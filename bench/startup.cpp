@@ -150,12 +150,13 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Time from process start to the first \"config\" request on ws://127.0.0.1:6210/rpc:\n"
-        "the client (KestrumSSLVPN) beside a minimal Qt Widgets program (bench_floor)."));
+    parser.setApplicationDescription(
+        QStringLiteral("Time from process start to the first \"config\" request on ws://127.0.0.1:6210/rpc:\n"
+                       "the client (KestrumSSLVPN) beside a minimal Qt Widgets program (bench_floor)."));
     parser.addHelpOption();
-    parser.addOption({QStringLiteral("runs"), QStringLiteral("Measured runs of each program (default 11, at least 10)."),
-                      QStringLiteral("N"), QStringLiteral("11")});
+    parser.addOption({QStringLiteral("runs"),
+                      QStringLiteral("Measured runs of each program (default 11, at least 10)."), QStringLiteral("N"),
+                      QStringLiteral("11")});
     parser.addOption({QStringLiteral("bin"), QStringLiteral("Directory holding both programs (default: this one's)."),
                       QStringLiteral("DIR")});
     parser.process(app);

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (verdict.trusted) {
         bool backed = false;
         for (const ListeningSocket &socket : listeners)
-            backed |= socket.port == port && isAgentListenAddress(socket.address) && (socket.uid == 0 || socket.uid == 1000);
+            backed |= socket.port == port && isAgentListenAddress(socket.address)
+                      && (socket.uid == 0 || socket.uid == 1000);
         if (!backed)
             std::abort();
     }

@@ -31,8 +31,9 @@ void fuzzInitialise()
     new QCoreApplication(argc, argv);
     qInstallMessageHandler(quiet);
     // Saves sync the file to disk; in memory that costs nothing.
-    static QTemporaryDir root(QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/orvalin-fuzz-XXXXXX")
-                                                                      : QDir::tempPath() + QStringLiteral("/orvalin-fuzz-XXXXXX"));
+    static QTemporaryDir root(QDir(QStringLiteral("/dev/shm")).exists()
+                                  ? QStringLiteral("/dev/shm/orvalin-fuzz-XXXXXX")
+                                  : QDir::tempPath() + QStringLiteral("/orvalin-fuzz-XXXXXX"));
     configLocation = root.path();
     tempLocation = root.path();
     QDir().mkpath(configLocation);

@@ -110,8 +110,8 @@ void AppScanner::startDirectoryScan(const QString &directory)
 
 QList<SoftwareInfo> AppScanner::scanInstalledSoftware()
 {
-    const std::vector<std::unique_ptr<InventorySource::UninstallRoot>> opened =
-        InventorySource::openUninstallRoots(m_packageRoot);
+    const std::vector<std::unique_ptr<InventorySource::UninstallRoot>> opened
+        = InventorySource::openUninstallRoots(m_packageRoot);
     std::vector<InventorySource::UninstallRoot *> roots;
     for (const auto &root : opened)
         roots.push_back(root.get());

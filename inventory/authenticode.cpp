@@ -28,7 +28,10 @@ namespace {
 class FileSource final : public ByteSource
 {
 public:
-    explicit FileSource(const QString &path) : m_file(path) {}
+    explicit FileSource(const QString &path)
+        : m_file(path)
+    {
+    }
     bool open() { return m_file.open(QIODevice::ReadOnly) && !m_file.isSequential(); }
     qint64 size() const override { return m_file.size(); }
     QByteArray read(qint64 offset, qint64 length) const override
@@ -114,7 +117,7 @@ constexpr char SpcRfc3161TimestampOid[] = "1.3.6.1.4.1.311.3.3.1";
 struct IndirectData
 {
     const EVP_MD *md = nullptr;
-    QByteArray digest;        // the image digest the publisher signed
+    QByteArray digest;          // the image digest the publisher signed
     QByteArrayView signedBytes; // what the signature covers: the SEQUENCE's content
 };
 
@@ -218,7 +221,7 @@ bool allowsCodeSigning(X509 *cert)
 // Without a code-signing purpose in OpenSSL's table, its rule is applied to
 // the built chain: the signer and every CA that restricts its extended key
 // usage must allow code signing, and the signer must be allowed to sign.
-bool chainAllowsCodeSigning(STACK_OF(X509) *chain)
+bool chainAllowsCodeSigning(STACK_OF(X509) * chain)
 {
     const int count = sk_X509_num(chain);
     if (count < 1)
@@ -236,15 +239,14 @@ bool chainAllowsCodeSigning(STACK_OF(X509) *chain)
 
 enum class Purpose { CodeSigning, Timestamping };
 
-bool verifyChain(X509 *leaf, STACK_OF(X509) *untrusted, const TrustAnchors &anchors,
-                 std::optional<time_t> at, Purpose purpose)
+bool verifyChain(X509 *leaf, STACK_OF(X509) * untrusted, const TrustAnchors &anchors, std::optional<time_t> at,
+                 Purpose purpose)
 {
     const OpenSsl::Store store = makeStore(anchors, at);
     const OpenSsl::StoreContext context(X509_STORE_CTX_new());
     if (!store || !context || X509_STORE_CTX_init(context.get(), store.get(), leaf, untrusted) != 1)
         return false;
-    if (purpose == Purpose::Timestamping
-        && X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_TIMESTAMP_SIGN) != 1)
+    if (purpose == Purpose::Timestamping && X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_TIMESTAMP_SIGN) != 1)
         return false;
     if (X509_verify_cert(context.get()) != 1)
         return false;
@@ -272,8 +274,7 @@ bool digestMatches(const X509_ALGOR *algorithm, QByteArrayView data, const ASN1_
     unsigned int length = 0;
     if (EVP_Digest(data.data(), size_t(data.size()), digest, &length, md, nullptr) != 1)
         return false;
-    return int(length) == ASN1_STRING_length(expected)
-        && memcmp(digest, ASN1_STRING_get0_data(expected), length) == 0;
+    return int(length) == ASN1_STRING_length(expected) && memcmp(digest, ASN1_STRING_get0_data(expected), length) == 0;
 }
 
 QByteArrayView signatureValue(PKCS7_SIGNER_INFO *signer)
@@ -340,14 +341,15 @@ std::optional<time_t> counterSignatureTime(PKCS7 *p7, PKCS7_SIGNER_INFO *signer,
     if (!counter || !counter->issuer_and_serial)
         return std::nullopt;
     STACK_OF(X509) *certs = p7->d.sign->cert;
-    X509 *cert = X509_find_by_issuer_and_serial(certs, counter->issuer_and_serial->issuer,
-                                                counter->issuer_and_serial->serial);
+    X509 *cert
+        = X509_find_by_issuer_and_serial(certs, counter->issuer_and_serial->issuer, counter->issuer_and_serial->serial);
     const ASN1_TYPE *signingTime = PKCS7_get_signed_attribute(counter.get(), NID_pkcs9_signingTime);
     if (!cert || !signingTime)
         return std::nullopt;
-    const std::optional<time_t> time = signingTime->type == V_ASN1_UTCTIME
-        ? toTime(signingTime->value.utctime)
-        : signingTime->type == V_ASN1_GENERALIZEDTIME ? toTime(signingTime->value.generalizedtime) : std::nullopt;
+    const std::optional<time_t> time = signingTime->type == V_ASN1_UTCTIME ? toTime(signingTime->value.utctime)
+                                       : signingTime->type == V_ASN1_GENERALIZEDTIME
+                                           ? toTime(signingTime->value.generalizedtime)
+                                           : std::nullopt;
     if (!time)
         return std::nullopt;
 

@@ -28,7 +28,10 @@ public:
 class BufferSource final : public ByteSource
 {
 public:
-    explicit BufferSource(QByteArrayView bytes) : m_bytes(bytes) {}
+    explicit BufferSource(QByteArrayView bytes)
+        : m_bytes(bytes)
+    {
+    }
     qint64 size() const override { return m_bytes.size(); }
     QByteArray read(qint64 offset, qint64 length) const override;
 

@@ -45,13 +45,20 @@ QByteArray finalHex(EVP_MD_CTX *ctx)
 const EVP_MD *evpFor(QCryptographicHash::Algorithm algorithm)
 {
     switch (algorithm) {
-    case QCryptographicHash::Md5: return EVP_md5();
-    case QCryptographicHash::Sha1: return EVP_sha1();
-    case QCryptographicHash::Sha224: return EVP_sha224();
-    case QCryptographicHash::Sha256: return EVP_sha256();
-    case QCryptographicHash::Sha384: return EVP_sha384();
-    case QCryptographicHash::Sha512: return EVP_sha512();
-    default: return nullptr;
+    case QCryptographicHash::Md5:
+        return EVP_md5();
+    case QCryptographicHash::Sha1:
+        return EVP_sha1();
+    case QCryptographicHash::Sha224:
+        return EVP_sha224();
+    case QCryptographicHash::Sha256:
+        return EVP_sha256();
+    case QCryptographicHash::Sha384:
+        return EVP_sha384();
+    case QCryptographicHash::Sha512:
+        return EVP_sha512();
+    default:
+        return nullptr;
     }
 }
 
@@ -59,7 +66,11 @@ const EVP_MD *evpFor(QCryptographicHash::Algorithm algorithm)
 class HalfWatch
 {
 public:
-    HalfWatch(qint64 size, const std::function<void()> &callback) : m_size(size), m_callback(callback) {}
+    HalfWatch(qint64 size, const std::function<void()> &callback)
+        : m_size(size)
+        , m_callback(callback)
+    {
+    }
     void add(qint64 bytes)
     {
         m_read += bytes;

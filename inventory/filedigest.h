@@ -23,8 +23,7 @@ enum class Threads { Auto, Single };
 // same blocks of a file above 1 MiB feed an MD5 thread and a SHA-256 thread at once. halfRead is
 // called once, as soon as half of the file has been read (at the end for an
 // empty file); it is not called when the file cannot be opened.
-Pair md5AndSha256(const QString &filePath, const std::function<void()> &halfRead = {},
-                  Threads threads = Threads::Auto);
+Pair md5AndSha256(const QString &filePath, const std::function<void()> &halfRead = {}, Threads threads = Threads::Auto);
 
 // One digest as lowercase hex; empty when the file cannot be opened or a read fails.
 QByteArray hexDigest(const QString &filePath, QCryptographicHash::Algorithm algorithm);

@@ -32,8 +32,8 @@ std::vector<std::unique_ptr<UninstallRoot>> openUninstallRoots(const QString &pa
 struct ProcessEntry
 {
     quint32 pid = 0;
-    QString exeName;   // the executable's name as the system gives it, with extension
-    QString imagePath; // full image path when already known from the snapshot
+    QString exeName;         // the executable's name as the system gives it, with extension
+    QString imagePath;       // full image path when already known from the snapshot
     bool imageKnown = false; // true when imagePath is final (possibly empty)
 };
 

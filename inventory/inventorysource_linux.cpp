@@ -132,13 +132,13 @@ void DpkgRoot::resolve(Package &package)
     QFileInfoList files;
     for (const QString &path : std::as_const(package.programs)) {
         const QFileInfo file(path);
-        if (file.isFile() && !file.isSymLink() && (file.permissions() & (QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther)))
+        if (file.isFile() && !file.isSymLink()
+            && (file.permissions() & (QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther)))
             files.append(file);
     }
     // Name order, as a directory listing would give it.
-    std::stable_sort(files.begin(), files.end(), [](const QFileInfo &a, const QFileInfo &b) {
-        return a.fileName() < b.fileName();
-    });
+    std::stable_sort(files.begin(), files.end(),
+                     [](const QFileInfo &a, const QFileInfo &b) { return a.fileName() < b.fileName(); });
     package.mainExecutable = ScanRules::chooseMainExecutable(files, package.name);
 }
 
@@ -271,7 +271,8 @@ QStringList platformExcludedProcesses()
 QString listeningPorts()
 {
     QStringList ports = ScanRules::parseProcNetTcpListeningPorts(readProcFile(QStringLiteral("/proc/net/tcp")));
-    ScanRules::mergePorts(ports, ScanRules::parseProcNetTcpListeningPorts(readProcFile(QStringLiteral("/proc/net/tcp6"))));
+    ScanRules::mergePorts(ports,
+                          ScanRules::parseProcNetTcpListeningPorts(readProcFile(QStringLiteral("/proc/net/tcp6"))));
     return ports.join(QLatin1Char(','));
 }
 

@@ -17,7 +17,10 @@ namespace {
 class RegistryRoot : public UninstallRoot
 {
 public:
-    explicit RegistryRoot(const QString &path) : m_settings(path, QSettings::NativeFormat) {}
+    explicit RegistryRoot(const QString &path)
+        : m_settings(path, QSettings::NativeFormat)
+    {
+    }
     QStringList entries() override { return m_settings.childGroups(); }
     QString value(const QString &entry, const QString &name) override
     {

@@ -12,11 +12,14 @@
 // allocated.
 namespace OpenSsl {
 
-template <auto Free>
+template<auto Free>
 struct FreeWith
 {
-    template <typename T>
-    void operator()(T *object) const { Free(object); }
+    template<typename T>
+    void operator()(T *object) const
+    {
+        Free(object);
+    }
 };
 
 using Bio = std::unique_ptr<BIO, FreeWith<BIO_free_all>>;
@@ -32,7 +35,7 @@ using Cert = std::unique_ptr<X509, FreeWith<X509_free>>;
 // A stack that owns only itself, not the certificates in it.
 struct CertStackShallowFree
 {
-    void operator()(STACK_OF(X509) *stack) const { sk_X509_free(stack); }
+    void operator()(STACK_OF(X509) * stack) const { sk_X509_free(stack); }
 };
 using CertList = std::unique_ptr<STACK_OF(X509), CertStackShallowFree>;
 

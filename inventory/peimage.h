@@ -14,7 +14,7 @@ class ByteSource;
 // offsets are file offsets, checked against the file's size.
 struct PeLayout
 {
-    qint64 checksumOffset = 0;     // 4-byte CheckSum of the optional header
+    qint64 checksumOffset = 0;      // 4-byte CheckSum of the optional header
     qint64 certDirectoryOffset = 0; // 8-byte certificate-table directory entry
     qint64 certTableOffset = 0;
     qint64 certTableSize = 0;

@@ -22,9 +22,9 @@ QJsonObject SoftwareInfo::toReportJson() const
 bool SoftwareInfo::operator==(const SoftwareInfo &other) const
 {
     return name == other.name && version == other.version && publisher == other.publisher
-        && installPath == other.installPath && executablePath == other.executablePath
-        && uninstallString == other.uninstallString && installDate == other.installDate
-        && fileSize == other.fileSize && fileHashMd5 == other.fileHashMd5 && fileHashSha256 == other.fileHashSha256
-        && digitalSigner == other.digitalSigner && processName == other.processName && portList == other.portList
-        && networkInfo == other.networkInfo;
+           && installPath == other.installPath && executablePath == other.executablePath
+           && uninstallString == other.uninstallString && installDate == other.installDate && fileSize == other.fileSize
+           && fileHashMd5 == other.fileHashMd5 && fileHashSha256 == other.fileHashSha256
+           && digitalSigner == other.digitalSigner && processName == other.processName && portList == other.portList
+           && networkInfo == other.networkInfo;
 }

@@ -62,9 +62,12 @@ QList<ListeningSocket> parseProcNetTcp(const QByteArray &text)
 bool isAgentListenAddress(const QHostAddress &address)
 {
     static const QHostAddress accepted[] = {
-        QHostAddress(QHostAddress::LocalHost),   QHostAddress(QHostAddress::AnyIPv4),
-        QHostAddress(QHostAddress::AnyIPv6),     QHostAddress(QHostAddress::LocalHostIPv6),
-        QHostAddress(QStringLiteral("::ffff:127.0.0.1")), QHostAddress(QStringLiteral("::ffff:0.0.0.0")),
+        QHostAddress(QHostAddress::LocalHost),
+        QHostAddress(QHostAddress::AnyIPv4),
+        QHostAddress(QHostAddress::AnyIPv6),
+        QHostAddress(QHostAddress::LocalHostIPv6),
+        QHostAddress(QStringLiteral("::ffff:127.0.0.1")),
+        QHostAddress(QStringLiteral("::ffff:0.0.0.0")),
     };
     for (const QHostAddress &candidate : accepted) {
         if (address.isEqual(candidate, QHostAddress::StrictConversion))

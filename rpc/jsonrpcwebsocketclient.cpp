@@ -29,25 +29,30 @@ JsonRpcWebSocketClient::JsonRpcWebSocketClient(QObject *parent)
     : QObject(parent)
     , webSocket(new QWebSocket(QString(), QWebSocketProtocol::VersionLatest))
 {
-    connect(webSocket, &QWebSocket::connected, this, &JsonRpcWebSocketClient::onSocketConnected,
-            Qt::DirectConnection);
-    connect(webSocket, &QWebSocket::disconnected, this, [this] {
-        // After an error the flag is already down and `error` has told the owner.
-        const bool wasConnected = socketConnected;
-        socketConnected = false;
-        if (wasConnected)
-            emit disconnected();
-    }, Qt::DirectConnection);
+    connect(webSocket, &QWebSocket::connected, this, &JsonRpcWebSocketClient::onSocketConnected, Qt::DirectConnection);
+    connect(
+        webSocket, &QWebSocket::disconnected, this,
+        [this] {
+            // After an error the flag is already down and `error` has told the owner.
+            const bool wasConnected = socketConnected;
+            socketConnected = false;
+            if (wasConnected)
+                emit disconnected();
+        },
+        Qt::DirectConnection);
     // Qt 6.5 renamed the error signal.
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
     const auto socketError = &QWebSocket::errorOccurred;
 #else
     const auto socketError = qOverload<QAbstractSocket::SocketError>(&QWebSocket::error);
 #endif
-    connect(webSocket, socketError, this, [this](QAbstractSocket::SocketError) {
-        socketConnected = false;
-        emit error(webSocket->errorString());
-    }, Qt::DirectConnection);
+    connect(
+        webSocket, socketError, this,
+        [this](QAbstractSocket::SocketError) {
+            socketConnected = false;
+            emit error(webSocket->errorString());
+        },
+        Qt::DirectConnection);
     connect(webSocket, &QWebSocket::textMessageReceived, this, &JsonRpcWebSocketClient::onTextMessageReceived);
 }
 
@@ -142,8 +147,8 @@ void JsonRpcWebSocketClient::registerCallback(int id, const ReplyCallback &callb
         callbacks.insert(id, callback);
 }
 
-QJsonObject JsonRpcWebSocketClient::buildAppReportParams(const QList<SoftwareInfo> &softwareList,
-                                                         const QString &reason, const QString &category)
+QJsonObject JsonRpcWebSocketClient::buildAppReportParams(const QList<SoftwareInfo> &softwareList, const QString &reason,
+                                                         const QString &category)
 {
     QJsonArray list;
     for (const SoftwareInfo &info : softwareList)

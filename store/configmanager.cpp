@@ -20,14 +20,10 @@ ConfigManager::ConfigManager(QObject *parent)
 QJsonObject ConfigManager::defaults()
 {
     return QJsonObject{
-        {QStringLiteral("lastProfile"), QString()},
-        {QStringLiteral("autoLogin"), false},
-        {QStringLiteral("minimize"), true},
-        {QStringLiteral("block"), true},
-        {QStringLiteral("debug"), false},
-        {QStringLiteral("local"), true},
-        {QStringLiteral("no_dtls"), false},
-        {QStringLiteral("cisco_compat"), false},
+        {QStringLiteral("lastProfile"), QString()}, {QStringLiteral("autoLogin"), false},
+        {QStringLiteral("minimize"), true},         {QStringLiteral("block"), true},
+        {QStringLiteral("debug"), false},           {QStringLiteral("local"), true},
+        {QStringLiteral("no_dtls"), false},         {QStringLiteral("cisco_compat"), false},
     };
 }
 

@@ -18,16 +18,16 @@ public:
     using Clock = std::function<QDateTime()>;
 
     // Events as they are stored.
-    static const QString connectRequested;   // "connect"
-    static const QString connected;          // "connected"
-    static const QString refused;            // "refused"
-    static const QString lost;               // "lost"
-    static const QString reconnectSent;      // "reconnect"
-    static const QString reconnected;        // "reconnected"
-    static const QString reconnectRefused;   // "reconnect-refused"
-    static const QString closedByServer;     // "closed"
-    static const QString disconnected;       // "disconnected"
-    static const QString linkLost;           // "link-lost"
+    static const QString connectRequested; // "connect"
+    static const QString connected;        // "connected"
+    static const QString refused;          // "refused"
+    static const QString lost;             // "lost"
+    static const QString reconnectSent;    // "reconnect"
+    static const QString reconnected;      // "reconnected"
+    static const QString reconnectRefused; // "reconnect-refused"
+    static const QString closedByServer;   // "closed"
+    static const QString disconnected;     // "disconnected"
+    static const QString linkLost;         // "link-lost"
 
     // The file keeps the newest this many events.
     static constexpr int maxEvents = 1000;

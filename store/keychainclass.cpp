@@ -60,25 +60,26 @@ QString KeyChainClass::serviceName()
 
 void KeyChainClass::readKey(const QString &key)
 {
-    startJob(this, new QKeychain::ReadPasswordJob(m_service, nullptr), key, tr("Read key failed: %1"),
-             [key](KeyChainClass *self, QKeychain::ReadPasswordJob *job) {
-                 emit self->keyRestored(key, job->textData());
-             },
-             [key](KeyChainClass *self) { emit self->readFailed(key); });
+    startJob(
+        this, new QKeychain::ReadPasswordJob(m_service, nullptr), key, tr("Read key failed: %1"),
+        [key](KeyChainClass *self, QKeychain::ReadPasswordJob *job) { emit self->keyRestored(key, job->textData()); },
+        [key](KeyChainClass *self) { emit self->readFailed(key); });
 }
 
 void KeyChainClass::writeKey(const QString &key, const QString &value)
 {
     auto *job = new QKeychain::WritePasswordJob(m_service, nullptr);
     job->setTextData(value);
-    startJob(this, job, key, tr("Write key failed: %1"),
-             [key](KeyChainClass *self, QKeychain::WritePasswordJob *) { emit self->keyStored(key); },
-             [key](KeyChainClass *self) { emit self->writeFailed(key); });
+    startJob(
+        this, job, key, tr("Write key failed: %1"),
+        [key](KeyChainClass *self, QKeychain::WritePasswordJob *) { emit self->keyStored(key); },
+        [key](KeyChainClass *self) { emit self->writeFailed(key); });
 }
 
 void KeyChainClass::deleteKey(const QString &key)
 {
-    startJob(this, new QKeychain::DeletePasswordJob(m_service, nullptr), key, tr("Delete key failed: %1"),
-             [key](KeyChainClass *self, QKeychain::DeletePasswordJob *) { emit self->keyDeleted(key); },
-             [](KeyChainClass *) {});
+    startJob(
+        this, new QKeychain::DeletePasswordJob(m_service, nullptr), key, tr("Delete key failed: %1"),
+        [key](KeyChainClass *self, QKeychain::DeletePasswordJob *) { emit self->keyDeleted(key); },
+        [](KeyChainClass *) {});
 }

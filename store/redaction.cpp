@@ -44,8 +44,7 @@ QString redactSecrets(const QString &text, const QStringList &literals)
     QStringList values = literals;
     values.removeAll(QString());
     values.removeDuplicates();
-    std::sort(values.begin(), values.end(),
-              [](const QString &a, const QString &b) { return a.size() > b.size(); });
+    std::sort(values.begin(), values.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
     for (const QString &value : std::as_const(values)) {
         out.replace(value, redactedMark);
         // The same value as it appears inside JSON text.

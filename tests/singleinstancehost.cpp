@@ -55,8 +55,9 @@ int main(int argc, char *argv[])
         say(QByteArray("instanceStarted visible=") + (window.isVisible() ? '1' : '0')
             + " minimized=" + (window.isMinimized() ? '1' : '0'));
     });
-    QObject::connect(&app, &SingleApplication::receivedMessage, &app,
-                     [](quint32 id, const QByteArray &message) { say("message " + QByteArray::number(id) + ' ' + message); });
+    QObject::connect(&app, &SingleApplication::receivedMessage, &app, [](quint32 id, const QByteArray &message) {
+        say("message " + QByteArray::number(id) + ' ' + message);
+    });
 
     QTimer stopPoll;
     QObject::connect(&stopPoll, &QTimer::timeout, &app, [&] {

@@ -198,14 +198,34 @@ void TestAccessibility::namedControls_data()
     QTest::addColumn<QString>("chinese");
     QTest::addColumn<bool>("described");
 
-    QTest::newRow("profile button") << "tabGateway" << "buttonProfile" << "Manage profiles" << "管理连接配置" << true;
-    QTest::newRow("one-time password") << "tabGateway" << "lineEditOTP" << "One Time Password" << "临时密码" << false;
-    QTest::newRow("loading ring") << "tabGateway" << "progressBar" << "Connection progress" << "连接进度" << true;
-    QTest::newRow("status value") << "tabStatus" << "labelTlsCipherSuite" << "TLS CipherSuite" << "TLS 加密套件"
-                                  << false;
-    QTest::newRow("excluded routes") << "DetailDialog" << "tableExcluded" << "Excluded Routes" << "排除路由" << true;
-    QTest::newRow("secured routes") << "DetailDialog" << "tableSecured" << "Secured Routes" << "安全路由" << true;
-    QTest::newRow("profile list") << "ProfileManager" << "listProfile" << "Profiles" << "连接配置" << false;
+    QTest::newRow("profile button") << "tabGateway"
+                                    << "buttonProfile"
+                                    << "Manage profiles"
+                                    << "管理连接配置" << true;
+    QTest::newRow("one-time password") << "tabGateway"
+                                       << "lineEditOTP"
+                                       << "One Time Password"
+                                       << "临时密码" << false;
+    QTest::newRow("loading ring") << "tabGateway"
+                                  << "progressBar"
+                                  << "Connection progress"
+                                  << "连接进度" << true;
+    QTest::newRow("status value") << "tabStatus"
+                                  << "labelTlsCipherSuite"
+                                  << "TLS CipherSuite"
+                                  << "TLS 加密套件" << false;
+    QTest::newRow("excluded routes") << "DetailDialog"
+                                     << "tableExcluded"
+                                     << "Excluded Routes"
+                                     << "排除路由" << true;
+    QTest::newRow("secured routes") << "DetailDialog"
+                                    << "tableSecured"
+                                    << "Secured Routes"
+                                    << "安全路由" << true;
+    QTest::newRow("profile list") << "ProfileManager"
+                                  << "listProfile"
+                                  << "Profiles"
+                                  << "连接配置" << false;
 }
 
 void TestAccessibility::namedControls()
@@ -318,8 +338,10 @@ void TestAccessibility::tabsFollowVisualOrder_data()
     QTest::addColumn<QString>("tab");
     QTest::addColumn<QString>("innerTab");
     QTest::newRow("status") << "tabStatus" << QString();
-    QTest::newRow("installed software") << "tabSoftwareManagement" << "tabInstalledSoftware";
-    QTest::newRow("routing rules") << "tabSoftwareManagement" << "tabRoutingRules";
+    QTest::newRow("installed software") << "tabSoftwareManagement"
+                                        << "tabInstalledSoftware";
+    QTest::newRow("routing rules") << "tabSoftwareManagement"
+                                   << "tabRoutingRules";
     QTest::newRow("setting") << "tabSetting" << QString();
     QTest::newRow("about") << "tabAbout" << QString();
 }
@@ -346,8 +368,7 @@ void TestAccessibility::tabsFollowVisualOrder()
     for (int i = 1; i < stops.size(); ++i) {
         const QRect before(position(stops.at(i - 1)), stops.at(i - 1)->size());
         const QRect after(position(stops.at(i)), stops.at(i)->size());
-        const bool sameRow =
-            qAbs(before.center().y() - after.center().y()) < qMin(before.height(), after.height()) / 2;
+        const bool sameRow = qAbs(before.center().y() - after.center().y()) < qMin(before.height(), after.height()) / 2;
         const bool inOrder = sameRow ? after.left() >= before.right() : after.top() > before.top();
         QVERIFY2(inOrder, qPrintable(QStringLiteral("%1 comes after %2 but sits before it")
                                          .arg(stops.at(i)->objectName(), stops.at(i - 1)->objectName())));

@@ -25,11 +25,12 @@ const char refusedText[] = "tunwarden identity check failed, please contact your
 QByteArray tcpRow(const char *address, quint16 port, const char *state, int uid)
 {
     return QByteArray("   0: ") + address + ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0')
-        + " 00000000:0000 " + state + " 00000000:00000000 00:00000000 00000000 " + QByteArray::number(uid)
-        + "        0 4242 1 0000000000000000 100 0 0 10 0\n";
+           + " 00000000:0000 " + state + " 00000000:00000000 00:00000000 00000000 " + QByteArray::number(uid)
+           + "        0 4242 1 0000000000000000 100 0 0 10 0\n";
 }
 
-const char header[] = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
+const char header[]
+    = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
 const char loopback4[] = "0100007F";
 const char any4[] = "00000000";
 const char lan4[] = "0501A8C0"; // 192.168.1.5
@@ -127,7 +128,8 @@ void TestAgentOwner::windowAgainstSimulator()
     // is open to every user so that a foreign simulator could write it too.
     QFile::setPermissions(env.tempDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
                                              | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther
-                                             | QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup);
+                                             | QFileDevice::ReadGroup | QFileDevice::WriteGroup
+                                             | QFileDevice::ExeGroup);
     QProcess simulator;
     const QStringList prefix = foreign ? QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
                                                      QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")}
@@ -138,7 +140,8 @@ void TestAgentOwner::windowAgainstSimulator()
     if (foreign)
         QTest::ignoreMessage(QtWarningMsg,
                              qPrintable(QStringLiteral("Agent refused: port %1 is owned by uid 65534, neither the "
-                                                       "system nor this user").arg(port)));
+                                                       "system nor this user")
+                                            .arg(port)));
     Orvalin window;
     QSignalSpy closed(&window, &Orvalin::vpnClosed);
     window.setAgentUrl(QUrl(QStringLiteral("ws://127.0.0.1:%1/rpc").arg(port)));

@@ -79,7 +79,8 @@ void makeTree(const QString &root, const QStringList &files)
 QString opensslDigest(const QString &algorithm, const QString &path)
 {
     QProcess openssl;
-    openssl.start(QStringLiteral("openssl"), {QStringLiteral("dgst"), QLatin1Char('-') + algorithm, QStringLiteral("-r"), path});
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("dgst"), QLatin1Char('-') + algorithm, QStringLiteral("-r"), path});
     if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
         return QStringLiteral("openssl failed");
     return QString::fromLatin1(openssl.readAllStandardOutput()).section(QLatin1Char(' '), 0, 0);
@@ -208,13 +209,18 @@ void TestAppScanner::extractExecutablePath_data()
     QTest::addColumn<QString>("displayIcon");
     QTest::addColumn<QString>("expected");
     QTest::newRow("empty") << QString() << QString();
-    QTest::newRow("plain exe") << "%D/setup.exe" << "%D/setup.exe";
-    QTest::newRow("quoted exe") << "\"%D/setup.exe\"" << "%D/setup.exe";
-    QTest::newRow("icon index, executable") << "%D/app.exe,0" << "%D/app.exe";
-    QTest::newRow("icon index with blank") << "%D/app.exe , 2" << "%D/app.exe";
+    QTest::newRow("plain exe") << "%D/setup.exe"
+                               << "%D/setup.exe";
+    QTest::newRow("quoted exe") << "\"%D/setup.exe\""
+                                << "%D/setup.exe";
+    QTest::newRow("icon index, executable") << "%D/app.exe,0"
+                                            << "%D/app.exe";
+    QTest::newRow("icon index with blank") << "%D/app.exe , 2"
+                                           << "%D/app.exe";
     QTest::newRow("icon index, not executable") << "%D/setup.exe,0" << QString();
     QTest::newRow("quoted, then index") << "\"%D/app.exe\",0" << QString();
-    QTest::newRow("suffix any case") << "%D/tool.DLL" << "%D/tool.DLL";
+    QTest::newRow("suffix any case") << "%D/tool.DLL"
+                                     << "%D/tool.DLL";
     QTest::newRow("icon file") << "%D/app.ico" << QString();
     QTest::newRow("missing file") << "%D/gone.exe" << QString();
     QTest::newRow("comma first") << ",%D/app.exe" << QString();
@@ -239,14 +245,22 @@ void TestAppScanner::extractProcessName_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
     QTest::newRow("empty") << QString() << QString();
-    QTest::newRow("windows exe") << "C:\\Program Files\\App\\app.exe" << "app";
-    QTest::newRow("last extension only") << "\"C:\\tools\\pack.tar.gz\"" << "pack.tar";
-    QTest::newRow("directory") << "C:\\Program Files\\App" << "App";
-    QTest::newRow("trailing backslash") << "C:\\Program Files\\App\\" << "C:\\Program Files\\App\\";
-    QTest::newRow("trailing slash") << "/opt/app/" << "/opt/app/";
-    QTest::newRow("unix program") << "/usr/bin/python3.11" << "python3";
-    QTest::newRow("no separator") << "app.exe" << "app.exe";
-    QTest::newRow("dot file") << "C:\\x\\.hidden" << ".hidden";
+    QTest::newRow("windows exe") << "C:\\Program Files\\App\\app.exe"
+                                 << "app";
+    QTest::newRow("last extension only") << "\"C:\\tools\\pack.tar.gz\""
+                                         << "pack.tar";
+    QTest::newRow("directory") << "C:\\Program Files\\App"
+                               << "App";
+    QTest::newRow("trailing backslash") << "C:\\Program Files\\App\\"
+                                        << "C:\\Program Files\\App\\";
+    QTest::newRow("trailing slash") << "/opt/app/"
+                                    << "/opt/app/";
+    QTest::newRow("unix program") << "/usr/bin/python3.11"
+                                  << "python3";
+    QTest::newRow("no separator") << "app.exe"
+                                  << "app.exe";
+    QTest::newRow("dot file") << "C:\\x\\.hidden"
+                              << ".hidden";
 }
 
 void TestAppScanner::extractProcessName()
@@ -261,13 +275,19 @@ void TestAppScanner::installDate_data()
 {
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("yyyyMMdd") << "20240131" << "2024-01-31";
+    QTest::newRow("yyyyMMdd") << "20240131"
+                              << "2024-01-31";
     QTest::newRow("empty") << QString() << QString();
-    QTest::newRow("seven digits") << "2024131" << "2024131";
-    QTest::newRow("nine digits") << "202401310" << "202401310";
-    QTest::newRow("not a number") << "2024-1-3" << "2024-1-3";
-    QTest::newRow("zero") << "00000000" << "00000000";
-    QTest::newRow("negative") << "-2024013" << "-2024013";
+    QTest::newRow("seven digits") << "2024131"
+                                  << "2024131";
+    QTest::newRow("nine digits") << "202401310"
+                                 << "202401310";
+    QTest::newRow("not a number") << "2024-1-3"
+                                  << "2024-1-3";
+    QTest::newRow("zero") << "00000000"
+                          << "00000000";
+    QTest::newRow("negative") << "-2024013"
+                              << "-2024013";
 }
 
 void TestAppScanner::installDate()
@@ -284,13 +304,20 @@ void TestAppScanner::findMainExecutable_data()
     QTest::addColumn<QString>("expected");
     const QString big = QString::number(2 * 1048576);
     const QString mib = QString::number(1048576);
-    QTest::newRow("name contained in product") << QStringList{"zeta.exe", "bar.exe"} << "Foo Bar" << "bar.exe";
-    QTest::newRow("name contains product") << QStringList{"a.exe", "notepad.exe"} << "Note" << "notepad.exe";
-    QTest::newRow("name beats size") << QStringList{"big.exe:" + big, "tool.exe"} << "Tool" << "tool.exe";
-    QTest::newRow("larger than 1 MiB") << QStringList{"a.exe", "updater.exe:" + big} << "Product" << "updater.exe";
-    QTest::newRow("exactly 1 MiB is not larger") << QStringList{"w.exe", "x.exe:" + mib} << "Product" << "w.exe";
-    QTest::newRow("first in name order") << QStringList{"b.exe", "a.exe"} << "Product" << "a.exe";
-    QTest::newRow("subdirectories not searched") << QStringList{"bin/product.exe", "readme.txt"} << "Product" << QString();
+    QTest::newRow("name contained in product") << QStringList{"zeta.exe", "bar.exe"} << "Foo Bar"
+                                               << "bar.exe";
+    QTest::newRow("name contains product") << QStringList{"a.exe", "notepad.exe"} << "Note"
+                                           << "notepad.exe";
+    QTest::newRow("name beats size") << QStringList{"big.exe:" + big, "tool.exe"} << "Tool"
+                                     << "tool.exe";
+    QTest::newRow("larger than 1 MiB") << QStringList{"a.exe", "updater.exe:" + big} << "Product"
+                                       << "updater.exe";
+    QTest::newRow("exactly 1 MiB is not larger") << QStringList{"w.exe", "x.exe:" + mib} << "Product"
+                                                 << "w.exe";
+    QTest::newRow("first in name order") << QStringList{"b.exe", "a.exe"} << "Product"
+                                         << "a.exe";
+    QTest::newRow("subdirectories not searched")
+        << QStringList{"bin/product.exe", "readme.txt"} << "Product" << QString();
     QTest::newRow("no executable") << QStringList{"readme.txt"} << "Product" << QString();
 }
 
@@ -312,15 +339,14 @@ void TestAppScanner::netstatPorts_data()
 {
     QTest::addColumn<QByteArray>("output");
     QTest::addColumn<QStringList>("expected");
-    const QByteArray windows =
-        "\r\nActive Connections\r\n\r\n"
-        "  Proto  Local Address          Foreign Address        State           PID\r\n"
-        "  TCP    0.0.0.0:135            0.0.0.0:0              LISTENING       1044\r\n"
-        "  TCP    127.0.0.1:6210         0.0.0.0:0              LISTENING       3312\r\n"
-        "  TCP    192.168.1.20:50412     140.82.112.4:443       ESTABLISHED     8840\r\n"
-        "  TCP    [::]:135               [::]:0                 LISTENING       1044\r\n"
-        "  TCP    [::1]:49664            [::]:0                 LISTENING       720\r\n"
-        "  UDP    0.0.0.0:5353           *:*                                    2204\r\n";
+    const QByteArray windows = "\r\nActive Connections\r\n\r\n"
+                               "  Proto  Local Address          Foreign Address        State           PID\r\n"
+                               "  TCP    0.0.0.0:135            0.0.0.0:0              LISTENING       1044\r\n"
+                               "  TCP    127.0.0.1:6210         0.0.0.0:0              LISTENING       3312\r\n"
+                               "  TCP    192.168.1.20:50412     140.82.112.4:443       ESTABLISHED     8840\r\n"
+                               "  TCP    [::]:135               [::]:0                 LISTENING       1044\r\n"
+                               "  TCP    [::1]:49664            [::]:0                 LISTENING       720\r\n"
+                               "  UDP    0.0.0.0:5353           *:*                                    2204\r\n";
     QTest::newRow("windows sample") << windows << QStringList{"135", "6210", "49664"};
     QTest::newRow("empty") << QByteArray() << QStringList();
     QTest::newRow("lower-case state") << QByteArray("  TCP 0.0.0.0:80 0.0.0.0:0 listening 4\n") << QStringList();
@@ -340,16 +366,16 @@ void TestAppScanner::netstatPorts()
 
 void TestAppScanner::procNetTcpPorts()
 {
-    const QByteArray tcp =
-        "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
-        "   0: 0100007F:1842 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 1 1\n"
-        "   1: 00000000:0016 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 2 1\n"
-        "   2: 0100007F:1842 0100007F:C350 01 00000000:00000000 00:00000000 00000000     0        0 3 1\n"
-        "   3: 0100007F:9C40 0100007F:1842 01 00000000:00000000 00:00000000 00000000     0        0 4 1\n";
-    const QByteArray tcp6 =
-        "  sl  local_address                         remote_address                        st\n"
-        "   0: 00000000000000000000000000000000:0016 00000000000000000000000000000000:0000 0A 0 0 0\n"
-        "   1: 00000000000000000000000001000000:0277 00000000000000000000000000000000:0000 0A 0 0 0\n";
+    const QByteArray tcp
+        = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
+          "   0: 0100007F:1842 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 1 1\n"
+          "   1: 00000000:0016 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 2 1\n"
+          "   2: 0100007F:1842 0100007F:C350 01 00000000:00000000 00:00000000 00000000     0        0 3 1\n"
+          "   3: 0100007F:9C40 0100007F:1842 01 00000000:00000000 00:00000000 00000000     0        0 4 1\n";
+    const QByteArray tcp6
+        = "  sl  local_address                         remote_address                        st\n"
+          "   0: 00000000000000000000000000000000:0016 00000000000000000000000000000000:0000 0A 0 0 0\n"
+          "   1: 00000000000000000000000001000000:0277 00000000000000000000000000000000:0000 0A 0 0 0\n";
     QStringList ports = ScanRules::parseProcNetTcpListeningPorts(tcp);
     QCOMPARE(ports, (QStringList{"6210", "22"}));
     ScanRules::mergePorts(ports, ScanRules::parseProcNetTcpListeningPorts(tcp6));
@@ -376,14 +402,14 @@ void TestAppScanner::installedSoftwareFromPackageDatabase()
     const QString root = rootDir.path();
     const QString info = root + QStringLiteral("/var/lib/dpkg/info/");
     QDir().mkpath(info);
-    const QByteArray status =
-        "Package: alpha\nStatus: install ok installed\nMaintainer: Alice Example <alice@example.org>\n"
-        "Architecture: all\nVersion: 1.2-3\nDescription: first\n multi-line description\n\n"
-        "Package: docsonly\nStatus: install ok installed\nVersion: 1\n\n"
-        "Package: ghost\nStatus: install ok installed\nVersion: 2\n\n"
-        "Package: removed\nStatus: deinstall ok config-files\nVersion: 3\n\n"
-        "Package: optapp\nStatus: hold ok installed\nMaintainer: Opt Team <opt@example.org>\nVersion: 4.0\n\n"
-        "Package: multi\nStatus: install ok installed\nArchitecture: amd64\nMulti-Arch: same\nVersion: 5\n";
+    const QByteArray status
+        = "Package: alpha\nStatus: install ok installed\nMaintainer: Alice Example <alice@example.org>\n"
+          "Architecture: all\nVersion: 1.2-3\nDescription: first\n multi-line description\n\n"
+          "Package: docsonly\nStatus: install ok installed\nVersion: 1\n\n"
+          "Package: ghost\nStatus: install ok installed\nVersion: 2\n\n"
+          "Package: removed\nStatus: deinstall ok config-files\nVersion: 3\n\n"
+          "Package: optapp\nStatus: hold ok installed\nMaintainer: Opt Team <opt@example.org>\nVersion: 4.0\n\n"
+          "Package: multi\nStatus: install ok installed\nArchitecture: amd64\nMulti-Arch: same\nVersion: 5\n";
     auto write = [](const QString &path, const QByteArray &data) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -395,7 +421,8 @@ void TestAppScanner::installedSoftwareFromPackageDatabase()
     write(info + QStringLiteral("docsonly.list"), "/.\n/usr/share/doc/docsonly/README\n");
     write(info + QStringLiteral("ghost.list"), "/.\n/usr/bin/ghost\n");
     write(info + QStringLiteral("removed.list"), "/usr/bin/removed\n");
-    write(info + QStringLiteral("optapp.list"), "/opt\n/opt/optapp\n/opt/optapp/lib.so\n/opt/optapp/updater\n/opt/optapp/zz\n");
+    write(info + QStringLiteral("optapp.list"),
+          "/opt\n/opt/optapp\n/opt/optapp/lib.so\n/opt/optapp/updater\n/opt/optapp/zz\n");
     write(info + QStringLiteral("multi:amd64.list"), "/usr/sbin\n/usr/sbin/multid\n/usr/sbin/aaa\n");
     makeTree(root, {"usr/bin/alpha:5000:x", "usr/bin/alpha-helper:90000:x", "usr/share/doc/alpha/README:10",
                     "usr/bin/removed:10:x", "opt/optapp/lib.so:3000000", "opt/optapp/updater:2097153:x",
@@ -462,12 +489,17 @@ void TestAppScanner::installedSoftwareFromRegistryShapedEntries()
     const QString suiteMain = makeFile(dir.path(), QStringLiteral("Suite/main.exe"), 2 * 1048576);
 
     RegistryShapedRoot machine;
-    machine.add(QStringLiteral("{A}"), {{"DisplayName", "Alpha"}, {"DisplayVersion", "1.0"}, {"Publisher", "Alpha Ltd"},
-                                        {"DisplayIcon", app + ",0"}, {"InstallDate", "20240131"},
+    machine.add(QStringLiteral("{A}"), {{"DisplayName", "Alpha"},
+                                        {"DisplayVersion", "1.0"},
+                                        {"Publisher", "Alpha Ltd"},
+                                        {"DisplayIcon", app + ",0"},
+                                        {"InstallDate", "20240131"},
                                         {"UninstallString", "uninst.exe /S"}});
     machine.add(QStringLiteral("{B}"), {{"DisplayVersion", "9"}, {"DisplayIcon", app}});
-    machine.add(QStringLiteral("{C}"), {{"DisplayName", "Widget Suite"}, {"InstallLocation", dir.filePath("Suite")},
-                                        {"DisplayIcon", dir.filePath("Suite/suite.ico")}, {"InstallDate", "2024"}});
+    machine.add(QStringLiteral("{C}"), {{"DisplayName", "Widget Suite"},
+                                        {"InstallLocation", dir.filePath("Suite")},
+                                        {"DisplayIcon", dir.filePath("Suite/suite.ico")},
+                                        {"InstallDate", "2024"}});
     machine.add(QStringLiteral("{D}"), {{"DisplayName", "Gone"}, {"InstallLocation", "C:\\Program Files\\Gone\\"}});
     RegistryShapedRoot wow64;
     RegistryShapedRoot user;
@@ -523,9 +555,8 @@ void TestAppScanner::directoryScan_data()
     QTest::newRow("named like the directory first")
         << "App" << QStringList{"updater.exe:3000", "APP.exe:10", "tool.exe:200"}
         << QStringList{"APP.exe", "updater.exe", "tool.exe"};
-    QTest::newRow("programs without .exe")
-        << "bin" << QStringList{"script.sh:50:x", "data.bin:5000", "runner:700:x"}
-        << QStringList{"runner", "script.sh"};
+    QTest::newRow("programs without .exe") << "bin" << QStringList{"script.sh:50:x", "data.bin:5000", "runner:700:x"}
+                                           << QStringList{"runner", "script.sh"};
     QTest::newRow("nothing to run") << "Docs" << QStringList{"readme.txt", "a/b/c.exe"} << QStringList();
 }
 
@@ -703,9 +734,8 @@ void TestAppScanner::digests()
         file.write(data);
     }
     int halfCalls = 0;
-    const FileDigest::Pair pair = FileDigest::md5AndSha256(path, [&] { ++halfCalls; },
-                                                           singleThread ? FileDigest::Threads::Single
-                                                                        : FileDigest::Threads::Auto);
+    const FileDigest::Pair pair = FileDigest::md5AndSha256(
+        path, [&] { ++halfCalls; }, singleThread ? FileDigest::Threads::Single : FileDigest::Threads::Auto);
     QVERIFY(pair.ok);
     QCOMPARE(halfCalls, 1);
     QCOMPARE(QString::fromLatin1(pair.md5), opensslDigest(QStringLiteral("md5"), path));
@@ -777,8 +807,9 @@ void TestAppScanner::failedReadGivesNoDigest()
     QVERIFY(!pair.ok);
     QVERIFY(pair.md5.isEmpty() && pair.sha256.isEmpty());
     AppScanner scanner;
-    QCOMPARE(AppScannerTestAccess::calculateFileHash(scanner, QStringLiteral("/proc/self/mem"), QCryptographicHash::Md5),
-             QString());
+    QCOMPARE(
+        AppScannerTestAccess::calculateFileHash(scanner, QStringLiteral("/proc/self/mem"), QCryptographicHash::Md5),
+        QString());
     QCOMPARE(AppScannerTestAccess::calculateFileHash(scanner, m_dir.filePath(QStringLiteral("missing")),
                                                      QCryptographicHash::Sha256),
              QString());
@@ -800,8 +831,8 @@ void TestAppScanner::singleDigest()
     QFETCH(QString, opensslName);
     const QString path = makeFile(m_dir.path(), QStringLiteral("single.bin"), 700000);
     AppScanner scanner;
-    const QString digest = AppScannerTestAccess::calculateFileHash(
-        scanner, path, QCryptographicHash::Algorithm(algorithm));
+    const QString digest
+        = AppScannerTestAccess::calculateFileHash(scanner, path, QCryptographicHash::Algorithm(algorithm));
     QCOMPARE(digest, opensslDigest(opensslName, path));
 }
 

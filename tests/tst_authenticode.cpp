@@ -47,9 +47,18 @@ constexpr int ChecksumOffset = 0x58 + 64;
 constexpr int CodeOffset = 0x200;
 constexpr int PeOffset = 0x40;
 
-void put16(QByteArray &image, int offset, quint16 value) { qToLittleEndian(value, image.data() + offset); }
-void put32(QByteArray &image, int offset, quint32 value) { qToLittleEndian(value, image.data() + offset); }
-void put64(QByteArray &image, int offset, quint64 value) { qToLittleEndian(value, image.data() + offset); }
+void put16(QByteArray &image, int offset, quint16 value)
+{
+    qToLittleEndian(value, image.data() + offset);
+}
+void put32(QByteArray &image, int offset, quint32 value)
+{
+    qToLittleEndian(value, image.data() + offset);
+}
+void put64(QByteArray &image, int offset, quint64 value)
+{
+    qToLittleEndian(value, image.data() + offset);
+}
 
 // A minimal valid executable: headers, and one .text section holding a
 // "ret" followed by filler, 0x400 bytes in all.
@@ -70,8 +79,8 @@ QByteArray minimalPe(bool plus)
 
     const int opt = coff + 20;
     put16(image, opt + 0, plus ? 0x20b : 0x10b);
-    image[opt + 2] = 14; // linker version
-    put32(image, opt + 4, 0x200); // size of code
+    image[opt + 2] = 14;            // linker version
+    put32(image, opt + 4, 0x200);   // size of code
     put32(image, opt + 16, 0x1000); // entry point
     put32(image, opt + 20, 0x1000); // base of code
     if (plus) {
@@ -81,12 +90,12 @@ QByteArray minimalPe(bool plus)
         put32(image, opt + 28, 0x400000);
     }
     put32(image, opt + 32, 0x1000); // section alignment
-    put32(image, opt + 36, 0x200); // file alignment
-    put16(image, opt + 40, 6); // OS version
-    put16(image, opt + 48, 6); // subsystem version
+    put32(image, opt + 36, 0x200);  // file alignment
+    put16(image, opt + 40, 6);      // OS version
+    put16(image, opt + 48, 6);      // subsystem version
     put32(image, opt + 56, 0x2000); // size of image
-    put32(image, opt + 60, 0x200); // size of headers
-    put16(image, opt + 68, 3); // console subsystem
+    put32(image, opt + 60, 0x200);  // size of headers
+    put16(image, opt + 68, 3);      // console subsystem
     put16(image, opt + 70, 0x8160);
     const int stack = 72;
     if (plus) {
@@ -106,9 +115,9 @@ QByteArray minimalPe(bool plus)
 
     const int section = opt + optionalSize;
     image.replace(section, 5, ".text");
-    put32(image, section + 8, 0x200); // virtual size
+    put32(image, section + 8, 0x200);   // virtual size
     put32(image, section + 12, 0x1000); // virtual address
-    put32(image, section + 16, 0x200); // raw size
+    put32(image, section + 16, 0x200);  // raw size
     put32(image, section + 20, CodeOffset);
     put32(image, section + 36, 0x60000020); // code, execute, read
 
@@ -208,8 +217,7 @@ void TstAuthenticode::initTestCase()
     script.setProcessChannelMode(QProcess::MergedChannels);
     script.start(QStringLiteral("bash"), {QStringLiteral(AUTHENTICODE_FIXTURE_SCRIPT), m_dir.path()});
     QVERIFY(script.waitForFinished(120000));
-    QVERIFY2(script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0,
-             script.readAll().constData());
+    QVERIFY2(script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0, script.readAll().constData());
     QVERIFY(!testAnchors().extraPem.isEmpty());
 }
 
@@ -381,7 +389,7 @@ void TstAuthenticode::counterSignature_data()
     QTest::addColumn<bool>("overOwnSignature");
     QTest::addColumn<QString>("expected");
 
-    const qint64 whileValid = 1590969600; // 2020-06-01, the certificate expired on 2021-01-01
+    const qint64 whileValid = 1590969600;  // 2020-06-01, the certificate expired on 2021-01-01
     const qint64 afterExpiry = 1640995200; // 2022-01-01
     QTest::newRow("while valid") << "tsa" << whileValid << true << "Orvalin Former Publisher";
     QTest::newRow("after expiry") << "tsa" << afterExpiry << true << QString();
@@ -412,17 +420,18 @@ void TstAuthenticode::counterSignature()
     const OpenSsl::Pkcs7 p7 = signatureOf(image);
     QVERIFY(p7);
     PKCS7_SIGNER_INFO *signer = firstSigner(p7.get());
-    const QByteArray signature = overOwnSignature
-        ? QByteArray(reinterpret_cast<const char *>(ASN1_STRING_get0_data(signer->enc_digest)),
-                     ASN1_STRING_length(signer->enc_digest))
-        : QByteArray("some other signature value");
+    const QByteArray signature
+        = overOwnSignature ? QByteArray(reinterpret_cast<const char *>(ASN1_STRING_get0_data(signer->enc_digest)),
+                                        ASN1_STRING_length(signer->enc_digest))
+                           : QByteArray("some other signature value");
 
     const OpenSsl::SignerInfo counter(PKCS7_SIGNER_INFO_new());
     QVERIFY(PKCS7_SIGNER_INFO_set(counter.get(), cert.get(), key.get(), EVP_sha256()) == 1);
-    QVERIFY(PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_contentType, V_ASN1_OBJECT,
-                                       OBJ_nid2obj(NID_pkcs7_data)) == 1);
+    QVERIFY(PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data))
+            == 1);
     QVERIFY(PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_signingTime, V_ASN1_UTCTIME,
-                                       ASN1_UTCTIME_set(nullptr, time_t(signedAt))) == 1);
+                                       ASN1_UTCTIME_set(nullptr, time_t(signedAt)))
+            == 1);
     const QByteArray digest = QCryptographicHash::hash(signature, QCryptographicHash::Sha256);
     ASN1_OCTET_STRING *digestValue = ASN1_OCTET_STRING_new();
     ASN1_OCTET_STRING_set(digestValue, reinterpret_cast<const unsigned char *>(digest.constData()), int(digest.size()));

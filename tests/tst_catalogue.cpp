@@ -83,7 +83,8 @@ void TstCatalogue::startUpRule()
     QTranslator translator;
     const QJsonObject config{{QStringLiteral("local"), local}};
     QCOMPARE(installCatalogue(translator, settingsLoaded, config, locale), installed);
-    QCOMPARE(QCoreApplication::translate("Orvalin", "Gateway"), installed ? QStringLiteral("网关") : QStringLiteral("Gateway"));
+    QCOMPARE(QCoreApplication::translate("Orvalin", "Gateway"),
+             installed ? QStringLiteral("网关") : QStringLiteral("Gateway"));
     QCoreApplication::removeTranslator(&translator);
 }
 
@@ -93,33 +94,58 @@ void TstCatalogue::translations_data()
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("chinese");
 
-    QTest::newRow("Orvalin tab") << "Orvalin" << "About" << QStringLiteral("帮助");
-    QTest::newRow("Orvalin label") << "Orvalin" << "TLS CipherSuite:" << QStringLiteral("TLS 加密套件：");
-    QTest::newRow("Orvalin connect") << "Orvalin" << "Connect" << QStringLiteral("连接");
-    QTest::newRow("Orvalin disconnect") << "Orvalin" << "Disconnect" << QStringLiteral("断开");
-    QTest::newRow("Orvalin log viewer") << "Orvalin" << "Log Viewer" << QStringLiteral("连接日志");
-    QTest::newRow("Orvalin log error") << "Orvalin" << "Couldn't open log file" << QStringLiteral("未能打开日志文件");
-    QTest::newRow("Orvalin history") << "Orvalin" << "History" << QStringLiteral("连接记录");
-    QTest::newRow("Orvalin diagnostics") << "Orvalin" << "Export diagnostics" << QStringLiteral("导出诊断信息");
-    QTest::newRow("HistoryDialog clear") << "HistoryDialog" << "Clear" << QStringLiteral("清空");
+    QTest::newRow("Orvalin tab") << "Orvalin"
+                                 << "About" << QStringLiteral("帮助");
+    QTest::newRow("Orvalin label") << "Orvalin"
+                                   << "TLS CipherSuite:" << QStringLiteral("TLS 加密套件：");
+    QTest::newRow("Orvalin connect") << "Orvalin"
+                                     << "Connect" << QStringLiteral("连接");
+    QTest::newRow("Orvalin disconnect") << "Orvalin"
+                                        << "Disconnect" << QStringLiteral("断开");
+    QTest::newRow("Orvalin log viewer") << "Orvalin"
+                                        << "Log Viewer" << QStringLiteral("连接日志");
+    QTest::newRow("Orvalin log error") << "Orvalin"
+                                       << "Couldn't open log file" << QStringLiteral("未能打开日志文件");
+    QTest::newRow("Orvalin history") << "Orvalin"
+                                     << "History" << QStringLiteral("连接记录");
+    QTest::newRow("Orvalin diagnostics") << "Orvalin"
+                                         << "Export diagnostics" << QStringLiteral("导出诊断信息");
+    QTest::newRow("HistoryDialog clear") << "HistoryDialog"
+                                         << "Clear" << QStringLiteral("清空");
     QTest::newRow("HistoryDialog summary") << "HistoryDialog"
                                            << "Last 24 hours: sessions %1, connected %2, losses %3"
                                            << QStringLiteral("最近 24 小时：会话 %1 次，连接时长 %2，中断 %3 次");
-    QTest::newRow("Orvalin plus stays") << "Orvalin" << "+" << "+";
-    QTest::newRow("Orvalin title has no entry") << "Orvalin" << "Kestrum SSLVPN Client" << "Kestrum SSLVPN Client";
-    QTest::newRow("ConfigManager") << "ConfigManager" << "Couldn't open config file" << QStringLiteral("未能打开配置文件");
-    QTest::newRow("DetailDialog title") << "DetailDialog" << "Statistics and Route Details"
-                                        << QStringLiteral("流量统计和路由详情");
-    QTest::newRow("DetailDialog column") << "DetailDialog" << "Destination" << QStringLiteral("地址");
-    QTest::newRow("ProfileManager title") << "ProfileManager" << "Profile Manager" << QStringLiteral("Profile 管理");
-    QTest::newRow("ProfileManager group") << "ProfileManager" << "Group:" << QStringLiteral("用户组：");
-    QTest::newRow("ProfileManager secret stays") << "ProfileManager" << "Secret:" << "Secret:";
-    QTest::newRow("ProfileManager file") << "ProfileManager" << "Couldn't open profile file"
-                                         << QStringLiteral("未能打开 profile 文件");
-    QTest::newRow("same source, other context") << "DetailDialog" << "Host:" << "Host:";
-    QTest::newRow("QObject error") << "QObject" << "Error" << QStringLiteral("错误");
-    QTest::newRow("QObject tips") << "QObject" << "Tips" << QStringLiteral("提示");
-    QTest::newRow("KeyChainClass has no entries") << "KeyChainClass" << "Read key failed: %1" << "Read key failed: %1";
+    QTest::newRow("Orvalin plus stays") << "Orvalin"
+                                        << "+"
+                                        << "+";
+    QTest::newRow("Orvalin title has no entry") << "Orvalin"
+                                                << "Kestrum SSLVPN Client"
+                                                << "Kestrum SSLVPN Client";
+    QTest::newRow("ConfigManager") << "ConfigManager"
+                                   << "Couldn't open config file" << QStringLiteral("未能打开配置文件");
+    QTest::newRow("DetailDialog title") << "DetailDialog"
+                                        << "Statistics and Route Details" << QStringLiteral("流量统计和路由详情");
+    QTest::newRow("DetailDialog column") << "DetailDialog"
+                                         << "Destination" << QStringLiteral("地址");
+    QTest::newRow("ProfileManager title") << "ProfileManager"
+                                          << "Profile Manager" << QStringLiteral("Profile 管理");
+    QTest::newRow("ProfileManager group") << "ProfileManager"
+                                          << "Group:" << QStringLiteral("用户组：");
+    QTest::newRow("ProfileManager secret stays") << "ProfileManager"
+                                                 << "Secret:"
+                                                 << "Secret:";
+    QTest::newRow("ProfileManager file") << "ProfileManager"
+                                         << "Couldn't open profile file" << QStringLiteral("未能打开 profile 文件");
+    QTest::newRow("same source, other context") << "DetailDialog"
+                                                << "Host:"
+                                                << "Host:";
+    QTest::newRow("QObject error") << "QObject"
+                                   << "Error" << QStringLiteral("错误");
+    QTest::newRow("QObject tips") << "QObject"
+                                  << "Tips" << QStringLiteral("提示");
+    QTest::newRow("KeyChainClass has no entries") << "KeyChainClass"
+                                                  << "Read key failed: %1"
+                                                  << "Read key failed: %1";
 }
 
 void TstCatalogue::translations()

@@ -181,8 +181,8 @@ private slots:
         int sent = 0;
         agent.setResponder(QStringLiteral("stat"), [&sent](const FakeAgent::Request &) {
             ++sent;
-            return std::optional<QJsonValue>(QJsonObject{{QStringLiteral("bytesSent"), 1536000 * sent},
-                                                         {QStringLiteral("bytesReceived"), 999}});
+            return std::optional<QJsonValue>(
+                QJsonObject{{QStringLiteral("bytesSent"), 1536000 * sent}, {QStringLiteral("bytesReceived"), 999}});
         });
         QVERIFY(linked.connectLink());
 
@@ -215,12 +215,14 @@ private slots:
         QTest::addColumn<QJsonObject>("reply");
         QTest::addColumn<QString>("sentText");
         QTest::addColumn<QString>("receivedText");
-        QTest::newRow("counters") << QJsonObject{{QStringLiteral("bytesSent"), 2048}, {QStringLiteral("bytesReceived"), 1000000000.0}}
+        QTest::newRow("counters") << QJsonObject{{QStringLiteral("bytesSent"), 2048},
+                                                 {QStringLiteral("bytesReceived"), 1000000000.0}}
                                   << QStringLiteral("2.05 KB") << QStringLiteral("1.00 GB");
-        QTest::newRow("missing sent") << QJsonObject{{QStringLiteral("bytesReceived"), 12}}
-                                      << QStringLiteral("0.00 B") << QStringLiteral("12.00 B");
-        QTest::newRow("error reply ignored") << QJsonObject{{QStringLiteral("code"), 1}, {QStringLiteral("bytesSent"), 5}}
-                                             << QStringLiteral("kept") << QStringLiteral("kept");
+        QTest::newRow("missing sent") << QJsonObject{{QStringLiteral("bytesReceived"), 12}} << QStringLiteral("0.00 B")
+                                      << QStringLiteral("12.00 B");
+        QTest::newRow("error reply ignored")
+            << QJsonObject{{QStringLiteral("code"), 1}, {QStringLiteral("bytesSent"), 5}} << QStringLiteral("kept")
+            << QStringLiteral("kept");
     }
     void statRepliesRead()
     {

@@ -43,13 +43,14 @@ struct Rig
 {
     Rig()
     {
-        env.writeConfigFile(QStringLiteral("profile.json"),
-                            QJsonDocument(QJsonObject{{QStringLiteral("office"),
-                                                       QJsonObject{{QStringLiteral("host"), QStringLiteral("vpn.example.net")},
-                                                                   {QStringLiteral("username"), QStringLiteral("alice")},
-                                                                   {QStringLiteral("group"), QStringLiteral("staff")},
-                                                                   {QStringLiteral("secret"), plantedSecret}}}})
-                                .toJson());
+        env.writeConfigFile(
+            QStringLiteral("profile.json"),
+            QJsonDocument(QJsonObject{{QStringLiteral("office"),
+                                       QJsonObject{{QStringLiteral("host"), QStringLiteral("vpn.example.net")},
+                                                   {QStringLiteral("username"), QStringLiteral("alice")},
+                                                   {QStringLiteral("group"), QStringLiteral("staff")},
+                                                   {QStringLiteral("secret"), plantedSecret}}}})
+                .toJson());
         configManager->config.insert(QStringLiteral("minimize"), false);
         configManager->config.insert(QStringLiteral("lastProfile"), QStringLiteral("office"));
         agent.answer(QStringLiteral("config"), QStringLiteral("agent ready"));
@@ -116,15 +117,16 @@ private slots:
         QTest::newRow("header") << "Authorization: Bearer eyJhbGciOi.x.y\nAccept: */*" << none
                                 << "Authorization: Bearer [redacted]\nAccept: */*";
         QTest::newRow("quoted value") << "secret='two words' next=1" << none << "secret=[redacted] next=1";
-        QTest::newRow("literal anywhere") << "tunnel up, using hunter2 as key" << QStringList{"hunter2"}
-                                          << "tunnel up, using [redacted] as key";
+        QTest::newRow("literal anywhere")
+            << "tunnel up, using hunter2 as key" << QStringList{"hunter2"} << "tunnel up, using [redacted] as key";
         QTest::newRow("literal as a key's value") << "login password=hunter2 otp=42" << QStringList{"hunter2", "42"}
                                                   << "login password=[redacted] otp=[redacted]";
-        QTest::newRow("password with OTP first") << "sent pw42 then pw" << QStringList{"pw", "pw42"}
-                                                 << "sent [redacted] then [redacted]";
-        QTest::newRow("literal escaped in JSON") << "{\"note\":\"a\\\"q\"}" << QStringList{"a\"q"}
-                                                 << "{\"note\":\"[redacted]\"}";
-        QTest::newRow("nothing secret") << "DNS=10.8.0.1 MTU=1400 tokenizer" << none << "DNS=10.8.0.1 MTU=1400 tokenizer";
+        QTest::newRow("password with OTP first")
+            << "sent pw42 then pw" << QStringList{"pw", "pw42"} << "sent [redacted] then [redacted]";
+        QTest::newRow("literal escaped in JSON")
+            << "{\"note\":\"a\\\"q\"}" << QStringList{"a\"q"} << "{\"note\":\"[redacted]\"}";
+        QTest::newRow("nothing secret") << "DNS=10.8.0.1 MTU=1400 tokenizer" << none
+                                        << "DNS=10.8.0.1 MTU=1400 tokenizer";
     }
     void redaction()
     {
@@ -145,8 +147,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(restored.size(), 1, 10000);
 
         rig.agent.answer(QStringLiteral("connect"), QStringLiteral("connected"));
-        rig.agent.answer(QStringLiteral("status"), QJsonObject{{QStringLiteral("VPNAddress"), QStringLiteral("10.8.0.6")},
-                                                               {QStringLiteral("MTU"), 1400}});
+        rig.agent.answer(
+            QStringLiteral("status"),
+            QJsonObject{{QStringLiteral("VPNAddress"), QStringLiteral("10.8.0.6")}, {QStringLiteral("MTU"), 1400}});
         rig.window->findChild<QLineEdit *>(QStringLiteral("lineEditOTP"))->setText(plantedOtp);
         QTest::mouseClick(rig.button("buttonConnect"), Qt::LeftButton);
         QTRY_VERIFY(rig.session()->isSessionConnected() && rig.button("buttonDetails")->isEnabled());
@@ -162,12 +165,16 @@ private slots:
         QVERIFY(log.open(QIODevice::WriteOnly));
         for (int i = 1; i <= 600; ++i)
             log.write(QByteArray("log line ") + QByteArray::number(i) + '\n');
-        log.write(QStringLiteral("request {\"username\":\"alice\",\"password\":\"%1%2\",\"secret\":\"%3\",\"otp\":\"%2\"}\n")
-                      .arg(plantedPassword, plantedOtp, plantedSecret).toUtf8());
+        log.write(
+            QStringLiteral("request {\"username\":\"alice\",\"password\":\"%1%2\",\"secret\":\"%3\",\"otp\":\"%2\"}\n")
+                .arg(plantedPassword, plantedOtp, plantedSecret)
+                .toUtf8());
         log.write(QStringLiteral("login username=alice password=%1 secret=%2 otp=%3\n")
-                      .arg(plantedPassword, plantedSecret, plantedOtp).toUtf8());
+                      .arg(plantedPassword, plantedSecret, plantedOtp)
+                      .toUtf8());
         log.write(QStringLiteral("retrying with %1 and code %2 for %3\n")
-                      .arg(plantedPassword, plantedOtp, plantedSecret).toUtf8());
+                      .arg(plantedPassword, plantedOtp, plantedSecret)
+                      .toUtf8());
         log.close();
 
         QTemporaryDir out;
@@ -223,7 +230,9 @@ private slots:
         bool written = true;
 #ifdef Q_OS_LINUX
         // A file-size limit makes the write stop part-way, as a full disk does.
-        struct rlimit old {};
+        struct rlimit old
+        {
+        };
         if (sizeLimit) {
             std::signal(SIGXFSZ, SIG_IGN);
             getrlimit(RLIMIT_FSIZE, &old);

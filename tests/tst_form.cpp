@@ -207,8 +207,7 @@ void TstForm::properties_data()
     row("tabWidget", "tabPosition", int(QTabWidget::North));
     row("tabWidget", "tabShape", int(QTabWidget::Rounded));
     row("statusBar", "minimumSize", QSize(0, 36));
-    row("statusBar", "textInteractionFlags",
-        int(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse));
+    row("statusBar", "textInteractionFlags", int(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse));
     row("verticalLayout_gateway", "spacing", 16);
     row("verticalLayout_gateway", "contentsMargins", QVariant::fromValue(QMargins(24, 24, 24, 24)));
     row("frameGateway", "frameShape", int(QFrame::StyledPanel));
@@ -297,8 +296,8 @@ void TstForm::texts_data()
     QTest::addColumn<QString>("chinese");
 
     auto row = [](const char *kind, const char *name, const QString &english, const QString &chinese) {
-        QTest::addRow("%s %s", kind, name) << QString::fromLatin1(kind) << QString::fromLatin1(name) << english
-                                           << chinese;
+        QTest::addRow("%s %s", kind, name)
+            << QString::fromLatin1(kind) << QString::fromLatin1(name) << english << chinese;
     };
     auto same = [&row](const char *kind, const char *name, const QString &text) { row(kind, name, text, text); };
 
@@ -329,8 +328,9 @@ void TstForm::texts_data()
 
     same("text", "labelSearch", QStringLiteral("搜索:"));
     same("placeholder", "lineEditSoftwareSearch", QStringLiteral("输入软件名称搜索..."));
-    const QStringList softwareHeaders = {QStringLiteral("软件名称"), QStringLiteral("版本"), QStringLiteral("发布者"),
-                                         QStringLiteral("安装路径"), QStringLiteral("安装日期"), QStringLiteral("匹配状态")};
+    const QStringList softwareHeaders
+        = {QStringLiteral("软件名称"), QStringLiteral("版本"),     QStringLiteral("发布者"),
+           QStringLiteral("安装路径"), QStringLiteral("安装日期"), QStringLiteral("匹配状态")};
     same("headers", "tableWidgetSoftware", softwareHeaders.join(QLatin1Char('|')));
     same("headers", "tableWidgetRoutingRules", QStringLiteral("规则名称|进程名|目标地址|状态"));
     same("text", "btnScanSoftware", QStringLiteral("扫描"));
@@ -433,10 +433,14 @@ void TstForm::initialState()
     QVERIFY(!qobject_cast<QWidget *>(formObject(&window, QStringLiteral("buttonDetails")))->isEnabled());
     QVERIFY(!window.findChild<Loading *>(QStringLiteral("progressBar"))->isRunning());
 
-    const QStringList values = {QStringLiteral("labelChannelType"),   QStringLiteral("labelTlsCipherSuite"),
-                                QStringLiteral("labelDtlsCipherSuite"), QStringLiteral("labelDTLSPort"),
-                                QStringLiteral("labelServerAddress"), QStringLiteral("labelLocalAddress"),
-                                QStringLiteral("labelVPNAddress"),    QStringLiteral("labelMTU"),
+    const QStringList values = {QStringLiteral("labelChannelType"),
+                                QStringLiteral("labelTlsCipherSuite"),
+                                QStringLiteral("labelDtlsCipherSuite"),
+                                QStringLiteral("labelDTLSPort"),
+                                QStringLiteral("labelServerAddress"),
+                                QStringLiteral("labelLocalAddress"),
+                                QStringLiteral("labelVPNAddress"),
+                                QStringLiteral("labelMTU"),
                                 QStringLiteral("labelDNS")};
     for (const QString &name : values) {
         auto *label = qobject_cast<QLabel *>(formObject(&window, name));

@@ -56,11 +56,12 @@ struct Rig
 {
     Rig()
     {
-        env.writeConfigFile(QStringLiteral("profile.json"),
-                            QJsonDocument(QJsonObject{{QStringLiteral("office"),
-                                                       QJsonObject{{QStringLiteral("host"), hostName},
-                                                                   {QStringLiteral("username"), QStringLiteral("alice")}}}})
-                                .toJson());
+        env.writeConfigFile(
+            QStringLiteral("profile.json"),
+            QJsonDocument(QJsonObject{{QStringLiteral("office"),
+                                       QJsonObject{{QStringLiteral("host"), hostName},
+                                                   {QStringLiteral("username"), QStringLiteral("alice")}}}})
+                .toJson());
         configManager->config.insert(QStringLiteral("minimize"), false);
         configManager->config.insert(QStringLiteral("lastProfile"), QStringLiteral("office"));
         agent.answer(QStringLiteral("config"), QStringLiteral("agent ready"));
@@ -92,15 +93,18 @@ struct Rig
 
     bool waitUp()
     {
-        return QTest::qWaitFor([this] { return session()->isSessionConnected() && button("buttonDetails")->isEnabled(); },
-                               8000);
+        return QTest::qWaitFor(
+            [this] { return session()->isSessionConnected() && button("buttonDetails")->isEnabled(); }, 8000);
     }
 
     QPushButton *button(const char *name) const { return window->findChild<QPushButton *>(QLatin1String(name)); }
     SessionController *session() const { return window->findChild<SessionController *>(); }
     ProfileManager *profiles() const { return window->findChild<ProfileManager *>(); }
     int count(const QString &method) const { return int(agent.requestsFor(method).size()); }
-    QList<QJsonObject> events() const { return ConnectionHistory(env.configFile(QStringLiteral("history.jsonl"))).events(); }
+    QList<QJsonObject> events() const
+    {
+        return ConnectionHistory(env.configFile(QStringLiteral("history.jsonl"))).events();
+    }
 
     TestEnv env;
     FakeAgent agent;
@@ -174,7 +178,8 @@ private slots:
         const QByteArray good2 = R"({"time":"2026-03-10T08:00:05+01:00","event":"connected","profile":"a"})";
         QTest::newRow("garbage between") << good1 + "\n\x01{not json\n" + good2 + "\n";
         QTest::newRow("not an object") << good1 + "\n[1,2]\n" + good2 + "\n";
-        QTest::newRow("no event or time") << good1 + "\n{\"profile\":\"a\"}\n{\"event\":\"lost\",\"time\":\"yesterday\"}\n" + good2 + "\n";
+        QTest::newRow("no event or time")
+            << good1 + "\n{\"profile\":\"a\"}\n{\"event\":\"lost\",\"time\":\"yesterday\"}\n" + good2 + "\n";
         QTest::newRow("cut-off last line") << good1 + "\n" + good2 + "\n{\"time\":\"2026-03-10T08:01";
     }
     void damagedLinesSkipped()
@@ -190,7 +195,8 @@ private slots:
         ConnectionHistory history(path);
         QCOMPARE(eventNames(history.events()), (QStringList{QStringLiteral("connect"), QStringLiteral("connected")}));
         // An append after a damaged end starts a line of its own and is read back.
-        QVERIFY(history.record(ConnectionHistory::lost, QJsonObject{{QStringLiteral("message"), QStringLiteral("gone")}}));
+        QVERIFY(
+            history.record(ConnectionHistory::lost, QJsonObject{{QStringLiteral("message"), QStringLiteral("gone")}}));
         const QList<QJsonObject> events = history.events();
         QCOMPARE(eventNames(events),
                  (QStringList{QStringLiteral("connect"), QStringLiteral("connected"), QStringLiteral("lost")}));
@@ -348,7 +354,8 @@ private slots:
         QFETCH(bool, emptied);
         QTemporaryDir dir;
         ConnectionHistory history(dir.filePath(QStringLiteral("history.jsonl")));
-        QVERIFY(history.record(ConnectionHistory::connectRequested, QJsonObject{{QStringLiteral("profile"), "office"}}));
+        QVERIFY(
+            history.record(ConnectionHistory::connectRequested, QJsonObject{{QStringLiteral("profile"), "office"}}));
         HistoryDialog dialog(&history, nullptr);
         dialog.show();
         auto *table = dialog.findChild<QTableWidget *>(QStringLiteral("tableWidgetHistory"));

@@ -68,11 +68,12 @@ private:
                 if (line.toLower().startsWith("sec-websocket-key:"))
                     key = line.mid(18).trimmed();
             }
-            const QByteArray accept =
-                QCryptographicHash::hash(QByteArray(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11"), QCryptographicHash::Sha1)
-                    .toBase64();
+            const QByteArray accept = QCryptographicHash::hash(QByteArray(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11"),
+                                                               QCryptographicHash::Sha1)
+                                          .toBase64();
             socket->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                          "Sec-WebSocket-Accept: " + accept + "\r\n\r\n");
+                          "Sec-WebSocket-Accept: "
+                          + accept + "\r\n\r\n");
             buffer.remove(0, end + 4);
             handshakeDone = true;
         }
@@ -232,15 +233,13 @@ void TestJsonRpcClient::dispatchesByIdToFirstCallback_data()
 
     QTest::newRow("result") << QByteArray(R"({"id":1,"jsonrpc":"2.0","result":"已配置"})") << QString() << 1
                             << QJsonValue(QStringLiteral("已配置"));
-    QTest::newRow("error wins over result")
-        << QByteArray(R"({"id":1,"error":{"message":"bad"},"result":"ok"})") << QString() << 1
-        << parse(R"({"v":{"message":"bad"}})");
-    QTest::newRow("neither error nor result") << QByteArray(R"({"id":1})") << QString() << 1
-                                              << QJsonValue(QJsonValue::Undefined);
-    QTest::newRow("string id reads as 0") << QByteArray(R"({"id":"1","result":5})") << QString() << 0
-                                          << QJsonValue(5);
-    QTest::newRow("fractional id reads as 0") << QByteArray(R"({"id":1.5,"result":5})") << QString() << 0
-                                              << QJsonValue(5);
+    QTest::newRow("error wins over result") << QByteArray(R"({"id":1,"error":{"message":"bad"},"result":"ok"})")
+                                            << QString() << 1 << parse(R"({"v":{"message":"bad"}})");
+    QTest::newRow("neither error nor result")
+        << QByteArray(R"({"id":1})") << QString() << 1 << QJsonValue(QJsonValue::Undefined);
+    QTest::newRow("string id reads as 0") << QByteArray(R"({"id":"1","result":5})") << QString() << 0 << QJsonValue(5);
+    QTest::newRow("fractional id reads as 0")
+        << QByteArray(R"({"id":1.5,"result":5})") << QString() << 0 << QJsonValue(5);
     QTest::newRow("unregistered id") << QByteArray(R"({"id":42,"result":5})") << QString() << -1 << QJsonValue();
     QTest::newRow("no id") << QByteArray(R"({"result":"ok"})") << QStringLiteral("Invalid result") << -1
                            << QJsonValue();
@@ -466,10 +465,10 @@ void TestJsonRpcClient::reportingRepliesAreRead_data()
 
     QTest::newRow("submit success") << submit << false << QByteArray(R"({"v":{"success":true,"message":"已收到"}})")
                                     << true << QVariantList{true, QStringLiteral("已收到")};
-    QTest::newRow("submit success, no message") << submit << false << QByteArray(R"({"v":{"success":true}})")
-                                                << true << QVariantList{true, QString()};
-    QTest::newRow("submit success not a bool") << submit << false << QByteArray(R"({"v":{"success":"yes"}})")
-                                               << true << QVariantList{false, QString()};
+    QTest::newRow("submit success, no message")
+        << submit << false << QByteArray(R"({"v":{"success":true}})") << true << QVariantList{true, QString()};
+    QTest::newRow("submit success not a bool")
+        << submit << false << QByteArray(R"({"v":{"success":"yes"}})") << true << QVariantList{false, QString()};
     QTest::newRow("submit string") << submit << false << QByteArray(R"({"v":"busy"})") << true
                                    << QVariantList{false, QStringLiteral("busy")};
     QTest::newRow("submit number") << submit << false << QByteArray(R"({"v":7})") << true
@@ -493,8 +492,8 @@ void TestJsonRpcClient::reportingRepliesAreRead_data()
                                         << QVariantList{QVariant::fromValue(two)};
     QTest::newRow("split rules not an array") << split << false << QByteArray(R"({"v":{"rules":{}}})") << true
                                               << QVariantList{QVariant::fromValue(QJsonArray())};
-    QTest::newRow("split object without rules") << split << false << QByteArray(R"({"v":{"code":1}})") << false
-                                                << QVariantList();
+    QTest::newRow("split object without rules")
+        << split << false << QByteArray(R"({"v":{"code":1}})") << false << QVariantList();
     QTest::newRow("split error") << split << true << QByteArray(R"({"v":{"message":"off"}})") << false
                                  << QVariantList();
 }

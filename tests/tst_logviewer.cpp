@@ -99,8 +99,9 @@ void TestLogViewer::growthIsAppendedAndFollowed()
 
     // Each change to the document: where, how much went, how much came.
     QList<QList<int>> changes;
-    connect(view->browser()->document(), &QTextDocument::contentsChange, this,
-            [&](int at, int removed, int added) { changes.append({at, removed, added}); });
+    connect(view->browser()->document(), &QTextDocument::contentsChange, this, [&](int at, int removed, int added) {
+        changes.append({at, removed, added});
+    });
     const int endBefore = view->browser()->document()->characterCount() - 1;
 
     // A character split between two writes arrives whole.
@@ -158,7 +159,8 @@ void TestLogViewer::changedFileIsReadAgain()
     QVERIFY(follow());
     QVERIFY(shown(*view).contains(QStringLiteral("old 49")));
 
-    const QByteArray fresh = how == QLatin1String("rename-long") ? numberedLines(0, 80, "new") : numberedLines(0, 5, "new");
+    const QByteArray fresh
+        = how == QLatin1String("rename-long") ? numberedLines(0, 80, "new") : numberedLines(0, 5, "new");
     const QString staged = dir->filePath(QStringLiteral("staged.log"));
     if (how == QLatin1String("truncate")) {
         QVERIFY(writeFile(logPath, fresh));
@@ -227,7 +229,8 @@ void TestLogViewer::viewHoldsAtMostTenMebibytes()
         QVERIFY2(view->heldCharacters() <= limit, QByteArray::number(view->heldCharacters()).constData());
         QVERIFY(view->heldCharacters() > limit - limit / 10 - 1024);
         QVERIFY(text.startsWith(QStringLiteral("line ")) || text.startsWith(QStringLiteral("more ")));
-        QVERIFY(text.endsWith(QString::fromUtf8(numberedLines(lastLine, 1, text.contains(QStringLiteral("more ")) ? "more" : "line"))));
+        QVERIFY(text.endsWith(
+            QString::fromUtf8(numberedLines(lastLine, 1, text.contains(QStringLiteral("more ")) ? "more" : "line"))));
     };
     check(lines - 1);
     QVERIFY(!shown(*view).contains(QStringLiteral("line 0 ")));

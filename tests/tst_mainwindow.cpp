@@ -88,10 +88,11 @@ void TestMainWindow::agentPresentSendsConfig()
     QCOMPARE(agent.requests.size(), 1);
     const FakeAgent::Request config = agent.requests.first();
     QVERIFY(config.binary);
-    const QByteArray expected = QByteArray(R"({"id":1,"jsonrpc":"2.0","method":"config","params":{)")
-        + R"("agent_name":"kestrum-sslvpn Secure Client","agent_version":"1.6.0","cisco_compat":true,)"
-        + R"("log_level":"Debug","log_path":")" + env.tempDir().toUtf8()
-        + R"(","no_dtls":false,"skip_verify":true}})";
+    const QByteArray expected
+        = QByteArray(R"({"id":1,"jsonrpc":"2.0","method":"config","params":{)")
+          + R"("agent_name":"kestrum-sslvpn Secure Client","agent_version":"1.6.0","cisco_compat":true,)"
+          + R"("log_level":"Debug","log_path":")" + env.tempDir().toUtf8()
+          + R"(","no_dtls":false,"skip_verify":true}})";
     QCOMPARE(config.raw, expected);
     QVERIFY(window.findChild<QPushButton *>("buttonConnect")->isEnabled());
 }

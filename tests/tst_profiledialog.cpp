@@ -68,12 +68,12 @@ private:
 // Profiles named b, A and a, without passwords, and the one used last.
 void writeProfilesbAa(const TestEnv &env, const QString &lastProfile)
 {
-    const QJsonObject plain{{QStringLiteral("host"), QStringLiteral("h")}, {QStringLiteral("username"), QStringLiteral("u")}};
-    env.writeConfigFile(QStringLiteral("profile.json"),
-                        QJsonDocument(QJsonObject{{QStringLiteral("b"), plain},
-                                                  {QStringLiteral("A"), plain},
-                                                  {QStringLiteral("a"), plain}})
-                            .toJson());
+    const QJsonObject plain{{QStringLiteral("host"), QStringLiteral("h")},
+                            {QStringLiteral("username"), QStringLiteral("u")}};
+    env.writeConfigFile(QStringLiteral("profile.json"), QJsonDocument(QJsonObject{{QStringLiteral("b"), plain},
+                                                                                  {QStringLiteral("A"), plain},
+                                                                                  {QStringLiteral("a"), plain}})
+                                                            .toJson());
     configManager->config.insert(QStringLiteral("lastProfile"), lastProfile);
 }
 
@@ -92,7 +92,8 @@ bool showWindow(Orvalin &window, FakeAgent &agent)
 class DialogDriver
 {
 public:
-    template<typename T> T *child(const char *name) const
+    template<typename T>
+    T *child(const char *name) const
     {
         return dialog->findChild<T *>(QLatin1String(name));
     }
@@ -260,7 +261,7 @@ void TestProfileDialog::chineseTexts()
     Fixture f;
     QCOMPARE(f.dialog->windowTitle(), QStringLiteral("Profile 管理"));
     const QList<std::pair<const char *, QString>> labels{
-        {"labelName", QStringLiteral("名称：")},      {"labelHost", QStringLiteral("主机：")},
+        {"labelName", QStringLiteral("名称：")},       {"labelHost", QStringLiteral("主机：")},
         {"labelUsername", QStringLiteral("用户名：")}, {"labelPassword", QStringLiteral("密码：")},
         {"labelGroup", QStringLiteral("用户组：")},    {"labelSecretkey", QStringLiteral("Secret:")}};
     for (const auto &[name, text] : labels)
@@ -358,9 +359,9 @@ void TestProfileDialog::valuesStoredTrimmed()
 
     QCOMPARE(f.dialog->model->stringList(), QStringList{QStringLiteral("office")});
     QCOMPARE(f.hostSelectorItems(), QStringList{QStringLiteral("office")});
-    QCOMPARE(f.fieldTexts(), (QStringList{QStringLiteral("office"), QStringLiteral("vpn.example.com"),
-                                          QStringLiteral("alice"), QStringLiteral("pw"), QStringLiteral("g"),
-                                          QStringLiteral("s")}));
+    QCOMPARE(f.fieldTexts(),
+             (QStringList{QStringLiteral("office"), QStringLiteral("vpn.example.com"), QStringLiteral("alice"),
+                          QStringLiteral("pw"), QStringLiteral("g"), QStringLiteral("s")}));
     QCOMPARE(f.file().keys(), QStringList{QStringLiteral("office")});
     QCOMPARE(f.file().value(QStringLiteral("office")).toObject().value(QStringLiteral("host")).toString(),
              QStringLiteral("vpn.example.com"));
@@ -570,7 +571,8 @@ void TestProfileDialog::deleteKeepsUnrestoredPassword()
     // "lab" has no password in memory (its read found nothing); an entry that
     // appears later must not be overwritten with the empty field when another
     // profile is deleted and "lab" is shown.
-    const QJsonObject plain{{QStringLiteral("host"), QStringLiteral("h")}, {QStringLiteral("username"), QStringLiteral("u")}};
+    const QJsonObject plain{{QStringLiteral("host"), QStringLiteral("h")},
+                            {QStringLiteral("username"), QStringLiteral("u")}};
     Fixture f(QJsonDocument(QJsonObject{{QStringLiteral("home"), plain}, {QStringLiteral("lab"), plain}}).toJson());
     QSignalSpy readErrors(&f.dialog->keyChain, &KeyChainClass::error);
     QTRY_COMPARE_WITH_TIMEOUT(readErrors.size(), 2, waitMs);
@@ -593,11 +595,11 @@ void TestProfileDialog::saveKeepsUnrestoredCredential_data()
     QTest::addColumn<QString>("stored");
     const QString password = QStringLiteral("lineEditPassword");
     const QString secret = QStringLiteral("lineEditSecretkey");
-    QTest::newRow("password, only the group changed") << password << QString() << QStringLiteral("-")
-                                                      << QStringLiteral("office-stored");
+    QTest::newRow("password, only the group changed")
+        << password << QString() << QStringLiteral("-") << QStringLiteral("office-stored");
     QTest::newRow("password typed") << password << QString() << QStringLiteral("typed") << QStringLiteral("typed");
-    QTest::newRow("secret, only the group changed") << secret << secretStoreSecretService() << QStringLiteral("-")
-                                                    << QStringLiteral("office-stored");
+    QTest::newRow("secret, only the group changed")
+        << secret << secretStoreSecretService() << QStringLiteral("-") << QStringLiteral("office-stored");
     QTest::newRow("secret typed") << secret << secretStoreSecretService() << QStringLiteral("typed")
                                   << QStringLiteral("typed");
 }
@@ -610,7 +612,8 @@ void TestProfileDialog::saveKeepsUnrestoredCredential()
     QFETCH(QString, service);
     QFETCH(QString, typed);
     QFETCH(QString, stored);
-    const QJsonObject plain{{QStringLiteral("host"), QStringLiteral("h")}, {QStringLiteral("username"), QStringLiteral("u")}};
+    const QJsonObject plain{{QStringLiteral("host"), QStringLiteral("h")},
+                            {QStringLiteral("username"), QStringLiteral("u")}};
     Fixture f(QJsonDocument(QJsonObject{{QStringLiteral("office"), plain}}).toJson());
     KeyChainClass &chain = service.isEmpty() ? f.dialog->keyChain : f.dialog->secretChain;
     QSignalSpy readErrors(&chain, &KeyChainClass::error);

@@ -26,9 +26,8 @@ QString key(const char *stem)
 // A profile as the file holds it: no password, no secret.
 QJsonObject profile(const QString &host, const QString &username)
 {
-    return QJsonObject{{QStringLiteral("host"), host},
-                       {QStringLiteral("username"), username},
-                       {QStringLiteral("group"), QString()}};
+    return QJsonObject{
+        {QStringLiteral("host"), host}, {QStringLiteral("username"), username}, {QStringLiteral("group"), QString()}};
 }
 
 QJsonObject readJson(const TestEnv &env)
@@ -107,11 +106,12 @@ void TestProfiles::unusableContentLoadsEmpty()
 void TestProfiles::namesInCodeUnitOrder()
 {
     TestEnv env;
-    env.writeConfigFile(QStringLiteral("profile.json"),
-                        QJsonDocument(QJsonObject{{QStringLiteral("b"), profile(QStringLiteral("b"), QStringLiteral("u"))},
-                                                  {QStringLiteral("A"), profile(QStringLiteral("A"), QStringLiteral("u"))},
-                                                  {QStringLiteral("a"), profile(QStringLiteral("a"), QStringLiteral("u"))}})
-                            .toJson());
+    env.writeConfigFile(
+        QStringLiteral("profile.json"),
+        QJsonDocument(QJsonObject{{QStringLiteral("b"), profile(QStringLiteral("b"), QStringLiteral("u"))},
+                                  {QStringLiteral("A"), profile(QStringLiteral("A"), QStringLiteral("u"))},
+                                  {QStringLiteral("a"), profile(QStringLiteral("a"), QStringLiteral("u"))}})
+            .toJson());
     ProfileStore store;
     QVERIFY(store.loadProfile());
     store.updateModel();
@@ -241,9 +241,8 @@ void TestProfiles::credentialsRestoredAtLoad()
     QVERIFY(store.loadProfile());
     // Nothing arrives before the event loop runs.
     QCOMPARE(restored.size(), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(passwordsRead.size() + passwordsMissing.size() == 3
-                                 && secretsRead.size() + secretsMissing.size() == 3,
-                             waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        passwordsRead.size() + passwordsMissing.size() == 3 && secretsRead.size() + secretsMissing.size() == 3, waitMs);
     QCOMPARE(restored.size(), 2);
 
     QStringList names = announced.keys();
@@ -323,9 +322,9 @@ void TestProfiles::restoreAfterDeleteDoesNotResurrect()
 {
     TestEnv env;
     QVERIFY(secretStoreSet(key("gone"), QStringLiteral("pw")));
-    env.writeConfigFile(QStringLiteral("profile.json"),
-                        QJsonDocument(QJsonObject{{key("gone"), profile(QStringLiteral("g"), QStringLiteral("u"))}})
-                            .toJson());
+    env.writeConfigFile(
+        QStringLiteral("profile.json"),
+        QJsonDocument(QJsonObject{{key("gone"), profile(QStringLiteral("g"), QStringLiteral("u"))}}).toJson());
     ProfileStore store;
     QSignalSpy restored(&store, &ProfileStore::keyRestored);
     QSignalSpy keyRead(&store.keyChain, &KeyChainClass::keyRestored);
@@ -351,8 +350,8 @@ void TestProfiles::cborRoundTrip()
         office.insert(QStringLiteral("secret"), QStringLiteral("cbor-secret"));
         store.profiles.insert(key("cbor"), office);
         QSignalSpy stored(&store.secretChain, &KeyChainClass::keyStored);
-        store.saveProfile(key("cbor"), ProfileCredentials{QStringLiteral("cbor-password"), QStringLiteral("cbor-secret")},
-                          true);
+        store.saveProfile(key("cbor"),
+                          ProfileCredentials{QStringLiteral("cbor-password"), QStringLiteral("cbor-secret")}, true);
         QVERIFY(stored.wait(waitMs));
     }
     const QByteArray bytes = env.readConfigFile(QStringLiteral("profile.dat"));
@@ -415,9 +414,9 @@ void TestProfiles::lateRestoreKeepsValueSetMeanwhile()
     QFETCH(QString, service);
     TestEnv env;
     QVERIFY(secretStoreSet(key("late"), QStringLiteral("old"), service));
-    env.writeConfigFile(QStringLiteral("profile.json"),
-                        QJsonDocument(QJsonObject{{key("late"), profile(QStringLiteral("l"), QStringLiteral("u"))}})
-                            .toJson());
+    env.writeConfigFile(
+        QStringLiteral("profile.json"),
+        QJsonDocument(QJsonObject{{key("late"), profile(QStringLiteral("l"), QStringLiteral("u"))}}).toJson());
     ProfileStore store;
     KeyChainClass &chain = chainOf(store, member);
     QSignalSpy read(&chain, &KeyChainClass::keyRestored);

@@ -114,10 +114,11 @@ void TestRoutingRules::refresh()
 
 void TestRoutingRules::everyConnectionFetchesTheRules()
 {
-    env->writeConfigFile(QStringLiteral("profile.json"),
-                         QJsonDocument(QJsonObject{{QStringLiteral("office"),
-                                                    QJsonObject{{QStringLiteral("host"), QStringLiteral("vpn.example.net")}}}})
-                             .toJson());
+    env->writeConfigFile(
+        QStringLiteral("profile.json"),
+        QJsonDocument(QJsonObject{{QStringLiteral("office"),
+                                   QJsonObject{{QStringLiteral("host"), QStringLiteral("vpn.example.net")}}}})
+            .toJson());
     configManager->config.insert(QStringLiteral("minimize"), false);
     agent->answer(QStringLiteral("connect"), QStringLiteral("connected to vpn.example.net"));
     agent->answer(QStringLiteral("status"), QJsonObject{{QStringLiteral("code"), 1}});
@@ -163,9 +164,10 @@ void TestRoutingRules::answers_data()
     QTest::newRow("elements that are no objects")
         << QJsonValue(QJsonArray{5, QStringLiteral("web"), QJsonValue::Null,
                                  QJsonObject{{QStringLiteral("name"), QStringLiteral("only name")}}})
-        << QStringList{"|||已启用", "|||已启用", "|||已启用", "only name|||已启用"} << QStringLiteral("收到 4 条分流规则");
-    QTest::newRow("object without rules") << QJsonValue(QJsonObject{{QStringLiteral("code"), 2}})
-                                          << QStringList{kept} << kept;
+        << QStringList{"|||已启用", "|||已启用", "|||已启用", "only name|||已启用"}
+        << QStringLiteral("收到 4 条分流规则");
+    QTest::newRow("object without rules")
+        << QJsonValue(QJsonObject{{QStringLiteral("code"), 2}}) << QStringList{kept} << kept;
     QTest::newRow("string") << QJsonValue(QStringLiteral("disabled")) << QStringList{kept} << kept;
 }
 
@@ -210,7 +212,7 @@ void TestRoutingRules::sortedTableKeepsEachRuleInOneRow()
 
     // Every row is one rule, and the rows follow the chosen column.
     QCOMPARE(shownRows(table()), (QStringList{"d-rule|w.exe|Signer D|已启用", "c-rule|x.exe|Signer C|已启用",
-                                               "a-rule|y.exe|Signer B|已启用", "b-rule|z.exe|Signer A|已启用"}));
+                                              "a-rule|y.exe|Signer B|已启用", "b-rule|z.exe|Signer A|已启用"}));
     QVERIFY(table()->isSortingEnabled());
 }
 

@@ -40,7 +40,11 @@ int profileGeneration(const QByteArray &bytes)
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject() || document.object().size() != profileCount)
         return -1;
-    const QString user = document.object().value(QStringLiteral("profile 000")).toObject().value(QStringLiteral("username")).toString();
+    const QString user = document.object()
+                             .value(QStringLiteral("profile 000"))
+                             .toObject()
+                             .value(QStringLiteral("username"))
+                             .toString();
     bool ok = false;
     const int generation = user.mid(5).toInt(&ok);
     return ok && document.object() == profilesOf(generation) ? generation : -1;

@@ -76,10 +76,12 @@ struct Rig
 {
     explicit Rig(bool minimize = false)
     {
-        env.writeConfigFile(QStringLiteral("profile.json"),
-                            QJsonDocument(QJsonObject{{QStringLiteral("office"), officeProfile()},
-                                                      {QStringLiteral("home"), QJsonObject{{QStringLiteral("host"), QStringLiteral("home.example.org")}}}})
-                                .toJson());
+        env.writeConfigFile(
+            QStringLiteral("profile.json"),
+            QJsonDocument(QJsonObject{{QStringLiteral("office"), officeProfile()},
+                                      {QStringLiteral("home"),
+                                       QJsonObject{{QStringLiteral("host"), QStringLiteral("home.example.org")}}}})
+                .toJson());
         configManager->config.insert(QStringLiteral("minimize"), minimize);
         configManager->config.insert(QStringLiteral("lastProfile"), QStringLiteral("office"));
         agent.answer(QStringLiteral("config"), QStringLiteral("agent ready"));
@@ -144,9 +146,15 @@ QByteArray errorReply(int id, const QString &message)
         .toJson(QJsonDocument::Compact);
 }
 
-const char *valueLabels[] = {"labelChannelType", "labelTlsCipherSuite", "labelDtlsCipherSuite",
-                             "labelDTLSPort",    "labelServerAddress",  "labelLocalAddress",
-                             "labelVPNAddress",  "labelMTU",            "labelDNS"};
+const char *valueLabels[] = {"labelChannelType",
+                             "labelTlsCipherSuite",
+                             "labelDtlsCipherSuite",
+                             "labelDTLSPort",
+                             "labelServerAddress",
+                             "labelLocalAddress",
+                             "labelVPNAddress",
+                             "labelMTU",
+                             "labelDNS"};
 
 } // namespace
 
@@ -164,8 +172,10 @@ private slots:
         QTest::addColumn<QString>("storedPassword"); // "-" for no password restored
         QTest::addColumn<QString>("otp");
         QTest::addColumn<QJsonValue>("sentPassword");
-        QTest::newRow("stored + otp") << QStringLiteral("pw") << QStringLiteral("123456") << QJsonValue(QStringLiteral("pw123456"));
-        QTest::newRow("otp alone") << QStringLiteral("-") << QStringLiteral("123456") << QJsonValue(QStringLiteral("123456"));
+        QTest::newRow("stored + otp") << QStringLiteral("pw") << QStringLiteral("123456")
+                                      << QJsonValue(QStringLiteral("pw123456"));
+        QTest::newRow("otp alone") << QStringLiteral("-") << QStringLiteral("123456")
+                                   << QJsonValue(QStringLiteral("123456"));
         QTest::newRow("stored only") << QStringLiteral("pw") << QString() << QJsonValue(QStringLiteral("pw"));
         QTest::newRow("neither") << QStringLiteral("-") << QString() << QJsonValue(QJsonValue::Undefined);
     }
@@ -216,8 +226,9 @@ private slots:
         QStringList methods;
         for (const FakeAgent::Request &request : std::as_const(rig.agent.requests))
             methods << request.method;
-        QCOMPARE(methods.mid(methods.indexOf(QStringLiteral("connect"))),
-                 (QStringList{QStringLiteral("connect"), QStringLiteral("status"), QStringLiteral("app.split.enabled")}));
+        QCOMPARE(
+            methods.mid(methods.indexOf(QStringLiteral("connect"))),
+            (QStringList{QStringLiteral("connect"), QStringLiteral("status"), QStringLiteral("app.split.enabled")}));
         QCOMPARE(rig.agent.requestsFor(QStringLiteral("status")).constFirst().id, 0);
 
         QCOMPARE(rig.label("statusBar")->text(), QStringLiteral("connected to vpn.example.net"));
@@ -234,7 +245,8 @@ private slots:
         QVERIFY(rig.window->isVisible()); // minimise switch off
         QVERIFY(rig.session()->isStatusPolling());
         QCOMPARE(rig.session()->statusPollInterval(), 60000);
-        const QJsonObject saved = QJsonDocument::fromJson(rig.env.readConfigFile(QStringLiteral("config.json"))).object();
+        const QJsonObject saved
+            = QJsonDocument::fromJson(rig.env.readConfigFile(QStringLiteral("config.json"))).object();
         QCOMPARE(saved.value(QLatin1String("lastProfile")).toString(), QStringLiteral("office"));
 
         // The status labels and the card.
@@ -247,7 +259,8 @@ private slots:
         QCOMPARE(rig.label("labelVPNAddress")->text(), QStringLiteral("10.8.0.6"));
         QCOMPARE(rig.label("labelMTU")->text(), QStringLiteral("1400"));
         QCOMPARE(rig.label("labelDNS")->text(), QStringLiteral("10.8.0.1,10.8.0.2"));
-        QCOMPARE(rig.card()->findChild<QLabel *>(QStringLiteral("vpnLabel"))->text(), QStringLiteral("VPN地址: 10.8.0.6"));
+        QCOMPARE(rig.card()->findChild<QLabel *>(QStringLiteral("vpnLabel"))->text(),
+                 QStringLiteral("VPN地址: 10.8.0.6"));
 
         // Routes from the first status: exclusions first, then the secured ones.
         auto *excluded = rig.details()->findChild<QTableWidget *>(QStringLiteral("tableExcluded"));
@@ -307,8 +320,9 @@ private slots:
     {
         Rig rig;
         QVERIFY(rig.start());
-        rig.agent.answerError(QStringLiteral("connect"),
-                              QJsonObject{{QStringLiteral("code"), -1}, {QStringLiteral("message"), QStringLiteral("认证失败")}});
+        rig.agent.answerError(
+            QStringLiteral("connect"),
+            QJsonObject{{QStringLiteral("code"), -1}, {QStringLiteral("message"), QStringLiteral("认证失败")}});
         QSignalSpy up(rig.window.get(), &Orvalin::vpnConnected);
         QString boxText;
         closeNextModalBox(&boxText);
@@ -339,7 +353,8 @@ private slots:
     {
         Rig rig;
         QVERIFY(rig.start());
-        rig.agent.answerError(QStringLiteral("connect"), QJsonObject{{QStringLiteral("message"), QStringLiteral("no")}});
+        rig.agent.answerError(QStringLiteral("connect"),
+                              QJsonObject{{QStringLiteral("message"), QStringLiteral("no")}});
         rig.window->hide();
         closeNextModalBox();
         QMetaObject::invokeMethod(rig.window.get(), "connectVPN", Q_ARG(bool, false));
@@ -416,7 +431,8 @@ private slots:
         Rig rig;
         QVERIFY(rig.start());
         QVERIFY(rig.connectSession());
-        rig.agent.answerError(QStringLiteral("reconnect"), QJsonObject{{QStringLiteral("message"), QStringLiteral("session expired")}});
+        rig.agent.answerError(QStringLiteral("reconnect"),
+                              QJsonObject{{QStringLiteral("message"), QStringLiteral("session expired")}});
         rig.agent.push(6, QStringLiteral("connection lost"));
         QTRY_COMPARE_WITH_TIMEOUT(rig.count(QStringLiteral("reconnect")), 1, 4000);
         QElapsedTimer clock;
@@ -549,7 +565,10 @@ private slots:
         if (connects) {
             QTRY_COMPARE(rig.count(QStringLiteral("connect")), 1);
             QVERIFY(clock.elapsed() >= 450);
-            QCOMPARE(rig.agent.requestsFor(QStringLiteral("connect")).constFirst().params.value(QLatin1String("host")).toString(),
+            QCOMPARE(rig.agent.requestsFor(QStringLiteral("connect"))
+                         .constFirst()
+                         .params.value(QLatin1String("host"))
+                         .toString(),
                      hostName);
         } else {
             QTest::qWait(900);
@@ -569,7 +588,10 @@ private slots:
         QTest::keyClicks(rig.otpField(), QStringLiteral("314159"));
         QTest::keyClick(rig.otpField(), Qt::Key_Return);
         QTRY_COMPARE(rig.count(QStringLiteral("connect")), 1);
-        QCOMPARE(rig.agent.requestsFor(QStringLiteral("connect")).constFirst().params.value(QLatin1String("password")).toString(),
+        QCOMPARE(rig.agent.requestsFor(QStringLiteral("connect"))
+                     .constFirst()
+                     .params.value(QLatin1String("password"))
+                     .toString(),
                  QStringLiteral("314159"));
     }
 
@@ -607,7 +629,8 @@ private slots:
         Rig rig;
         QVERIFY(rig.start());
         QVERIFY(rig.connectSession());
-        rig.agent.answerError(QStringLiteral("reconnect"), QJsonObject{{QStringLiteral("message"), QStringLiteral("expired")}});
+        rig.agent.answerError(QStringLiteral("reconnect"),
+                              QJsonObject{{QStringLiteral("message"), QStringLiteral("expired")}});
         rig.agent.push(6, QStringLiteral("connection lost"));
         QTRY_COMPARE_WITH_TIMEOUT(rig.count(QStringLiteral("reconnect")), 1, 4000);
         QTRY_VERIFY(!rig.ring()->isRunning()); // the refusal is in: the 3 s retry is due
@@ -676,7 +699,8 @@ private slots:
         rig.agent.push(2, QStringLiteral("connected"));
         QTRY_VERIFY(rig.session()->isSessionConnected());
         QCOMPARE(configManager->config.value(QLatin1String("lastProfile")).toString(), QStringLiteral("home"));
-        const QJsonObject saved = QJsonDocument::fromJson(rig.env.readConfigFile(QStringLiteral("config.json"))).object();
+        const QJsonObject saved
+            = QJsonDocument::fromJson(rig.env.readConfigFile(QStringLiteral("config.json"))).object();
         QCOMPARE(saved.value(QLatin1String("lastProfile")).toString(), QStringLiteral("home"));
     }
 
@@ -769,7 +793,8 @@ private slots:
         window.setAgentUrl(QUrl(QStringLiteral("ws://127.0.0.1:%1/rpc").arg(port)));
         window.show();
         auto *statusBar = window.findChild<QLabel *>(QStringLiteral("statusBar"));
-        QTRY_VERIFY(!statusBar->text().isEmpty() && !window.findChild<QPushButton *>(QStringLiteral("buttonConnect"))->isEnabled());
+        QTRY_VERIFY(!statusBar->text().isEmpty()
+                    && !window.findChild<QPushButton *>(QStringLiteral("buttonConnect"))->isEnabled());
         auto *tray = window.findChild<TrayController *>();
         auto *card = window.findChild<ConnectionStatusCard *>();
         window.findChild<QLineEdit *>(QStringLiteral("lineEditOTP"))->setText(QStringLiteral("1"));

@@ -41,13 +41,14 @@ private slots:
         QVERIFY2(port, "simulator printed its port");
 
         TestEnv env;
-        env.writeConfigFile(QStringLiteral("profile.json"),
-                            QJsonDocument(QJsonObject{{QStringLiteral("office"),
-                                                       QJsonObject{{QStringLiteral("host"), QStringLiteral("vpn.example.com")},
-                                                                   {QStringLiteral("username"), QStringLiteral("zhang.san")},
-                                                                   {QStringLiteral("group"), QStringLiteral("staff")},
-                                                                   {QStringLiteral("secret"), QString()}}}})
-                                .toJson());
+        env.writeConfigFile(
+            QStringLiteral("profile.json"),
+            QJsonDocument(QJsonObject{{QStringLiteral("office"),
+                                       QJsonObject{{QStringLiteral("host"), QStringLiteral("vpn.example.com")},
+                                                   {QStringLiteral("username"), QStringLiteral("zhang.san")},
+                                                   {QStringLiteral("group"), QStringLiteral("staff")},
+                                                   {QStringLiteral("secret"), QString()}}}})
+                .toJson());
         configManager->config.insert(QStringLiteral("minimize"), false);
 
         Orvalin window;
@@ -66,7 +67,8 @@ private slots:
         // "config" answered: the agent's text replaces the start notice.
         const QString notice = statusBar->text();
         QTRY_VERIFY_WITH_TIMEOUT(statusBar->text() != notice && !statusBar->text().isEmpty(), 5000);
-        QCOMPARE(window.findChild<QComboBox *>(QStringLiteral("comboBoxHost"))->currentText(), QStringLiteral("office"));
+        QCOMPARE(window.findChild<QComboBox *>(QStringLiteral("comboBoxHost"))->currentText(),
+                 QStringLiteral("office"));
 
         // Connect with a one-time password (the profile has no stored one).
         QTest::keyClicks(otp, QStringLiteral("123456"));
@@ -76,12 +78,13 @@ private slots:
         QVERIFY2(closed.isEmpty(), "the session lasted until its details were shown");
         QCOMPARE(card->status(), ConnectionStatusCard::Connected);
         QCOMPARE(connectButton->text(), QStringLiteral("Disconnect"));
-        for (const char *name : {"labelChannelType", "labelServerAddress", "labelLocalAddress", "labelVPNAddress",
-                                 "labelMTU", "labelDNS"})
+        for (const char *name :
+             {"labelChannelType", "labelServerAddress", "labelLocalAddress", "labelVPNAddress", "labelMTU", "labelDNS"})
             QVERIFY2(!window.findChild<QLabel *>(QLatin1String(name))->text().isEmpty(), name);
         QVERIFY(window.findChild<QLabel *>(QStringLiteral("labelMTU"))->text().toInt() > 0);
         const QString vpnAddress = window.findChild<QLabel *>(QStringLiteral("labelVPNAddress"))->text();
-        QCOMPARE(card->findChild<QLabel *>(QStringLiteral("vpnLabel"))->text(), QStringLiteral("VPN地址: ") + vpnAddress);
+        QCOMPARE(card->findChild<QLabel *>(QStringLiteral("vpnLabel"))->text(),
+                 QStringLiteral("VPN地址: ") + vpnAddress);
 
         // Details: routes from the first status, counters while the dialog is open.
         auto *details = window.findChild<DetailDialog *>();
@@ -91,8 +94,8 @@ private slots:
             QVERIFY(secured->item(row, 1)->text().toInt() >= 0);
         details->show();
         auto *sent = details->findChild<QLabel *>(QStringLiteral("labelBytesSent"));
-        QTRY_VERIFY_WITH_TIMEOUT(sent->text().contains(QRegularExpression(QStringLiteral("^\\d+\\.\\d\\d (B|KB|MB|GB)$"))),
-                                 2500);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            sent->text().contains(QRegularExpression(QStringLiteral("^\\d+\\.\\d\\d (B|KB|MB|GB)$"))), 2500);
         details->close();
 
         // The simulated loss: idle look, then the reconnection 1.5 s later.
@@ -135,11 +138,12 @@ private slots:
         const quint16 port = startSimulator(simulator, {});
         QVERIFY2(port, "simulator printed its port");
         TestEnv env;
-        env.writeConfigFile(QStringLiteral("profile.json"),
-                            QJsonDocument(QJsonObject{{QStringLiteral("office"),
-                                                       QJsonObject{{QStringLiteral("host"), QStringLiteral("vpn.example.com")},
-                                                                   {QStringLiteral("username"), QStringLiteral("zhang.san")}}}})
-                                .toJson());
+        env.writeConfigFile(
+            QStringLiteral("profile.json"),
+            QJsonDocument(QJsonObject{{QStringLiteral("office"),
+                                       QJsonObject{{QStringLiteral("host"), QStringLiteral("vpn.example.com")},
+                                                   {QStringLiteral("username"), QStringLiteral("zhang.san")}}}})
+                .toJson());
         Orvalin window;
         window.setAgentUrl(QUrl(QStringLiteral("ws://127.0.0.1:%1/rpc").arg(port)));
         QSignalSpy closed(&window, &Orvalin::vpnClosed);
@@ -150,7 +154,8 @@ private slots:
         auto *session = window.findChild<SessionController *>();
         auto *statusBar = window.findChild<QLabel *>(QStringLiteral("statusBar"));
         auto *connectButton = window.findChild<QPushButton *>(QStringLiteral("buttonConnect"));
-        QTRY_VERIFY_WITH_TIMEOUT(statusBar->text() != notice && !statusBar->text().isEmpty(), 5000); // "config" answered
+        QTRY_VERIFY_WITH_TIMEOUT(statusBar->text() != notice && !statusBar->text().isEmpty(),
+                                 5000); // "config" answered
         auto *otp = window.findChild<QLineEdit *>(QStringLiteral("lineEditOTP"));
         QTest::keyClicks(otp, QStringLiteral("123456"));
         QTest::keyClick(otp, Qt::Key_Return);

@@ -68,8 +68,14 @@ private:
     {
         return window->findChild<T *>(QString::fromLatin1(name));
     }
-    QString statusText() const { return child<QLabel>("statusBar")->text(); }
-    QString entryPath() const { return xdg->path() + "/autostart/KestrumSSLVPN.desktop"; }
+    QString statusText() const
+    {
+        return child<QLabel>("statusBar")->text();
+    }
+    QString entryPath() const
+    {
+        return xdg->path() + "/autostart/KestrumSSLVPN.desktop";
+    }
 
     std::unique_ptr<TestEnv> env;
     std::unique_ptr<QTemporaryDir> xdg;
@@ -141,14 +147,20 @@ void TestSettingsTab::toggle_data()
     QTest::addColumn<QJsonValue>("sent");
 
     // From the defaults: autoLogin, debug, cisco_compat and no_dtls off; minimize, block and local on.
-    QTest::newRow("autoLogin") << "checkBoxAutoLogin" << "autoLogin" << false << "" << QJsonValue();
-    QTest::newRow("minimize") << "checkBoxMinimize" << "minimize" << false << "" << QJsonValue();
-    QTest::newRow("local") << "checkBoxLang" << "local" << false << "" << QJsonValue();
-    QTest::newRow("block") << "checkBoxBlock" << "block" << true << "skip_verify" << QJsonValue(true);
-    QTest::newRow("debug") << "checkBoxDebug" << "debug" << true << "log_level" << QJsonValue("Debug");
-    QTest::newRow("cisco_compat") << "checkBoxCiscoCompat" << "cisco_compat" << true << "cisco_compat"
-                                  << QJsonValue(true);
-    QTest::newRow("no_dtls") << "checkBoxDtls" << "no_dtls" << true << "no_dtls" << QJsonValue(true);
+    QTest::newRow("autoLogin") << "checkBoxAutoLogin"
+                               << "autoLogin" << false << "" << QJsonValue();
+    QTest::newRow("minimize") << "checkBoxMinimize"
+                              << "minimize" << false << "" << QJsonValue();
+    QTest::newRow("local") << "checkBoxLang"
+                           << "local" << false << "" << QJsonValue();
+    QTest::newRow("block") << "checkBoxBlock"
+                           << "block" << true << "skip_verify" << QJsonValue(true);
+    QTest::newRow("debug") << "checkBoxDebug"
+                           << "debug" << true << "log_level" << QJsonValue("Debug");
+    QTest::newRow("cisco_compat") << "checkBoxCiscoCompat"
+                                  << "cisco_compat" << true << "cisco_compat" << QJsonValue(true);
+    QTest::newRow("no_dtls") << "checkBoxDtls"
+                             << "no_dtls" << true << "no_dtls" << QJsonValue(true);
 }
 
 void TestSettingsTab::toggle()
@@ -273,14 +285,20 @@ void TestSettingsTab::quotedExec_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("exec");
 
-    QTest::newRow("plain") << "/opt/kestrum/KestrumSSLVPN" << R"("/opt/kestrum/KestrumSSLVPN")";
+    QTest::newRow("plain") << "/opt/kestrum/KestrumSSLVPN"
+                           << R"("/opt/kestrum/KestrumSSLVPN")";
     QTest::newRow("spaces") << "/home/al ice/Kestrum SSLVPN/KestrumSSLVPN"
                             << R"("/home/al ice/Kestrum SSLVPN/KestrumSSLVPN")";
-    QTest::newRow("dollar") << "/opt/$HOME/app" << R"("/opt/\\$HOME/app")";
-    QTest::newRow("quote") << R"(/opt/a"b/app)" << R"("/opt/a\\"b/app")";
-    QTest::newRow("backtick") << "/opt/a`b/app" << R"("/opt/a\\`b/app")";
-    QTest::newRow("backslash") << R"(/opt/a\b/app)" << R"("/opt/a\\\\b/app")";
-    QTest::newRow("percent") << "/opt/100%/app" << R"("/opt/100%%/app")";
+    QTest::newRow("dollar") << "/opt/$HOME/app"
+                            << R"("/opt/\\$HOME/app")";
+    QTest::newRow("quote") << R"(/opt/a"b/app)"
+                           << R"("/opt/a\\"b/app")";
+    QTest::newRow("backtick") << "/opt/a`b/app"
+                              << R"("/opt/a\\`b/app")";
+    QTest::newRow("backslash") << R"(/opt/a\b/app)"
+                               << R"("/opt/a\\\\b/app")";
+    QTest::newRow("percent") << "/opt/100%/app"
+                             << R"("/opt/100%%/app")";
 }
 
 void TestSettingsTab::quotedExec()
@@ -297,11 +315,14 @@ void TestSettingsTab::installedEntry_data()
     QTest::addColumn<bool>("installed");
 
     const QString menuEntry = QStringLiteral("share/applications/" ORVALIN_APP_ID ".desktop");
-    QTest::newRow("installed prefix") << "prefix/bin/KestrumSSLVPN" << "prefix/" + menuEntry << true;
+    QTest::newRow("installed prefix") << "prefix/bin/KestrumSSLVPN"
+                                      << "prefix/" + menuEntry << true;
     QTest::newRow("build folder") << "build/bin/KestrumSSLVPN" << QString() << false;
     // Another program's entries beside a bin folder do not make it ours.
-    QTest::newRow("other entry") << "usr/bin/KestrumSSLVPN" << "usr/share/applications/other.desktop" << false;
-    QTest::newRow("entry elsewhere") << "opt/bin/KestrumSSLVPN" << "usr/" + menuEntry << false;
+    QTest::newRow("other entry") << "usr/bin/KestrumSSLVPN"
+                                 << "usr/share/applications/other.desktop" << false;
+    QTest::newRow("entry elsewhere") << "opt/bin/KestrumSSLVPN"
+                                     << "usr/" + menuEntry << false;
 }
 
 void TestSettingsTab::installedEntry()
@@ -329,10 +350,10 @@ void TestSettingsTab::installedEntry()
     const QString contents = AutostartEntry::contents(path, installed);
     QVERIFY(contents.contains("\nExec=" + AutostartEntry::quotedExec(path) + "\n"));
     QCOMPARE(contents.contains(QStringLiteral("\nIcon=" ORVALIN_APP_ID "\n")), installed);
-    QCOMPARE(AutostartEntry::contents(path, false),
-             "[Desktop Entry]\nType=Application\nName=Kestrum SSLVPN Client\n"
-             "Comment=Start the Kestrum SSLVPN Client at log-on\nExec="
-                 + AutostartEntry::quotedExec(path) + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n");
+    QCOMPARE(AutostartEntry::contents(path, false), "[Desktop Entry]\nType=Application\nName=Kestrum SSLVPN Client\n"
+                                                    "Comment=Start the Kestrum SSLVPN Client at log-on\nExec="
+                                                        + AutostartEntry::quotedExec(path)
+                                                        + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n");
 }
 #endif
 

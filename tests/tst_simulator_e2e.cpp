@@ -161,8 +161,8 @@ void TestSimulatorE2E::sessionCycle()
     const QJsonObject session = status.values.last().toObject();
     QVERIFY(!session.contains(QLatin1String("code")));
     QVERIFY(session.value(QLatin1String("DtlsConnected")).isBool());
-    for (const char *member : {"TLSCipherSuite", "DTLSCipherSuite", "DTLSPort", "ServerAddress", "LocalAddress",
-                               "VPNAddress"}) {
+    for (const char *member :
+         {"TLSCipherSuite", "DTLSCipherSuite", "DTLSPort", "ServerAddress", "LocalAddress", "VPNAddress"}) {
         QVERIFY2(session.value(QLatin1String(member)).isString(), member);
         QVERIFY2(!session.value(QLatin1String(member)).toString().isEmpty(), member);
     }
@@ -380,8 +380,9 @@ void TestSimulatorE2E::refusedHandshakes()
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, simulator.port);
     QVERIFY(socket.waitForConnected(5000));
-    socket.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                 "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+    socket.write("GET " + path
+                 + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
                  + extraHeader + "\r\n");
     QByteArray answer;
     QElapsedTimer clock;
@@ -425,8 +426,8 @@ void TestSimulatorE2E::textFramesAndMalformedRequests_data()
                                         << QJsonValue(1) << 0;
     QTest::newRow("not JSON") << QStringLiteral("{\"id\":1,") << QJsonValue(QJsonValue::Null) << -32700;
     QTest::newRow("no method") << QStringLiteral(R"({"id":5,"jsonrpc":"2.0"})") << QJsonValue(5) << -32600;
-    QTest::newRow("params not an object") << QStringLiteral(R"({"id":2,"method":"connect","params":[1]})")
-                                          << QJsonValue(2) << -32600;
+    QTest::newRow("params not an object")
+        << QStringLiteral(R"({"id":2,"method":"connect","params":[1]})") << QJsonValue(2) << -32600;
 }
 
 void TestSimulatorE2E::textFramesAndMalformedRequests()

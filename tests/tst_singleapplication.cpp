@@ -31,12 +31,10 @@ public:
         process.setArguments(QStringList{QStringLiteral("--key"), key, QStringLiteral("--stop"), stopFile,
                                          QStringLiteral("--options"), QString::number(options)}
                              + extra);
-        QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] {
-            out += process.readAllStandardOutput();
-        });
-        QObject::connect(&process, &QProcess::readyReadStandardError, [this] {
-            err += process.readAllStandardError();
-        });
+        QObject::connect(&process, &QProcess::readyReadStandardOutput,
+                         [this] { out += process.readAllStandardOutput(); });
+        QObject::connect(&process, &QProcess::readyReadStandardError,
+                         [this] { err += process.readAllStandardError(); });
         started.start();
         process.start();
     }
@@ -390,8 +388,8 @@ void TestSingleApplication::badHelloClosesConnection()
     QVERIFY(host.waitPrimary());
     const QString name = host.blockName();
 
-    QByteArray body = encodeHello(fault == QLatin1String("name") ? QByteArray(44, 'A') : name.toLatin1(),
-                                  KindNewInstance, 0);
+    QByteArray body
+        = encodeHello(fault == QLatin1String("name") ? QByteArray(44, 'A') : name.toLatin1(), KindNewInstance, 0);
     if (fault == QLatin1String("checksum"))
         body[body.size() - 2] = char(body.at(body.size() - 2) ^ 0x40);
     qint64 announced = body.size();

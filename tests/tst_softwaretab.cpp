@@ -110,8 +110,8 @@ bool writePackageDatabase(const QString &root, int count)
     QByteArray status;
     for (int i = 0; i < count; ++i) {
         const QByteArray name = "pkg" + QByteArray::number(i);
-        status += "Package: " + name + "\nStatus: install ok installed\nArchitecture: all\nVersion: 1." +
-                  QByteArray::number(i) + "\nMaintainer: Team " + name + " <team@example.org>\n\n";
+        status += "Package: " + name + "\nStatus: install ok installed\nArchitecture: all\nVersion: 1."
+                  + QByteArray::number(i) + "\nMaintainer: Team " + name + " <team@example.org>\n\n";
         QFile list(info + QString::fromLatin1(name) + QStringLiteral(".list"));
         if (!list.open(QIODevice::WriteOnly))
             return false;
@@ -123,10 +123,9 @@ bool writePackageDatabase(const QString &root, int count)
     return file.open(QIODevice::WriteOnly) && file.write(status) == status.size();
 }
 
-const QStringList reportKeys{"name",           "version",         "publisher",      "install_path",
-                             "executable_path", "install_date",   "file_size",      "file_hash_md5",
-                             "file_hash_sha256", "digital_signer", "process_name",   "port_list",
-                             "network_info"};
+const QStringList reportKeys{"name",         "version",   "publisher",     "install_path",     "executable_path",
+                             "install_date", "file_size", "file_hash_md5", "file_hash_sha256", "digital_signer",
+                             "process_name", "port_list", "network_info"};
 
 } // namespace
 
@@ -259,12 +258,19 @@ void TestSoftwareTab::matchStatus_data()
     QTest::addColumn<QString>("status");
     QTest::addColumn<QColor>("colour");
 
-    QTest::newRow("complete") << "a" << "Signer" << "/bin/a" << QStringLiteral("完整") << QColor(Qt::darkGreen);
-    QTest::newRow("process that failed to open") << "a.exe" << "" << ""
-                                                 << QStringLiteral("缺失(数字签名、可执行路径)") << QColor(Qt::red);
-    QTest::newRow("nothing known") << "" << "" << "" << QStringLiteral("缺失(进程名、数字签名、可执行路径)")
-                                   << QColor(Qt::red);
-    QTest::newRow("no process name") << "" << "Signer" << "/bin/a" << QStringLiteral("缺失(进程名)") << QColor(Qt::red);
+    QTest::newRow("complete") << "a"
+                              << "Signer"
+                              << "/bin/a" << QStringLiteral("完整") << QColor(Qt::darkGreen);
+    QTest::newRow("process that failed to open")
+        << "a.exe"
+        << ""
+        << "" << QStringLiteral("缺失(数字签名、可执行路径)") << QColor(Qt::red);
+    QTest::newRow("nothing known") << ""
+                                   << ""
+                                   << "" << QStringLiteral("缺失(进程名、数字签名、可执行路径)") << QColor(Qt::red);
+    QTest::newRow("no process name") << ""
+                                     << "Signer"
+                                     << "/bin/a" << QStringLiteral("缺失(进程名)") << QColor(Qt::red);
 }
 
 void TestSoftwareTab::matchStatus()
@@ -388,8 +394,8 @@ void TestSoftwareTab::directoryResults_data()
     QTest::newRow("one, no dialog") << 1 << "" << QStringList{"tool"} << QStringLiteral("已添加 1 个软件");
     QTest::newRow("three, all kept") << 3 << "ok" << QStringList{"tool", "helper", "update"}
                                      << QStringLiteral("已添加 3 个软件");
-    QTest::newRow("three, first unticked") << 3 << "untick first" << QStringList{"helper", "update"}
-                                           << QStringLiteral("已添加 2 个软件");
+    QTest::newRow("three, first unticked")
+        << 3 << "untick first" << QStringList{"helper", "update"} << QStringLiteral("已添加 2 个软件");
     QTest::newRow("three, all unticked") << 3 << "untick all" << QStringList() << QStringLiteral("未选择任何软件");
     QTest::newRow("three, cancelled") << 3 << "cancel" << QStringList() << before;
 }
@@ -482,8 +488,8 @@ void TestSoftwareTab::submitResults_data()
     QTest::newRow("success with message")
         << false << QJsonValue(QJsonObject{{"success", true}, {"message", QStringLiteral("已登记 1 条")}})
         << QStringLiteral("软件上报成功: 已登记 1 条");
-    QTest::newRow("success without message") << false << QJsonValue(QJsonObject{{"success", true}})
-                                             << QStringLiteral("软件上报成功: ");
+    QTest::newRow("success without message")
+        << false << QJsonValue(QJsonObject{{"success", true}}) << QStringLiteral("软件上报成功: ");
     QTest::newRow("refused object") << false << QJsonValue(QJsonObject{{"success", false}, {"message", "quota"}})
                                     << QStringLiteral("软件上报失败: quota");
     QTest::newRow("string") << false << QJsonValue(QStringLiteral("server busy"))
@@ -588,12 +594,12 @@ void TestSoftwareTab::digestsGoIntoTheRecordTheRowShows()
     }
 
     QStringList progress;
-    connect(tab()->scanner(), &AppScanner::hashProgress, this,
-            [&] { progress << statusBar()->text(); });
+    connect(tab()->scanner(), &AppScanner::hashProgress, this, [&] { progress << statusBar()->text(); });
     doubleClickRow(1);
     QCOMPARE(statusBar()->text(), QStringLiteral("MD5: %1\nSHA256: %2").arg(digests.first, digests.second));
     QCOMPARE(progress.size(), 3);
-    QVERIFY2(progress.last().startsWith(QStringLiteral("正在计算 ")) && progress.last().endsWith(QStringLiteral(" 哈希值: 100%")),
+    QVERIFY2(progress.last().startsWith(QStringLiteral("正在计算 "))
+                 && progress.last().endsWith(QStringLiteral(" 哈希值: 100%")),
              qPrintable(progress.join(QLatin1Char('|'))));
 
     table()->selectAll();
@@ -643,7 +649,8 @@ void TestSoftwareTab::directoryScanOfRealFiles()
     QTest::mouseClick(button, Qt::LeftButton);
     QVERIFY(!button->isEnabled());
     QTRY_COMPARE(statusBar()->text(), QStringLiteral("已添加 2 个软件"));
-    QCOMPARE(boxes, (QStringList{"big (" + dir.filePath("app/big") + ")", "small (" + dir.filePath("app/small") + ")"}));
+    QCOMPARE(boxes,
+             (QStringList{"big (" + dir.filePath("app/big") + ")", "small (" + dir.filePath("app/small") + ")"}));
     QCOMPARE(names(tab()->records()), (QStringList{"big", "small"}));
     QCOMPARE(tab()->records().at(0).portList, QString());
     QVERIFY(button->isEnabled());

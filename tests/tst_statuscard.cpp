@@ -80,8 +80,7 @@ private slots:
         QCOMPARE(label(card, "serverLabel")->text(), QStringLiteral("vpn.example.net"));
 
         const QList<QLabel *> labels = card.findChildren<QLabel *>();
-        const auto iconLabel = std::find_if(labels.begin(), labels.end(),
-                                            [&](QLabel *l) { return l->text() == icon; });
+        const auto iconLabel = std::find_if(labels.begin(), labels.end(), [&](QLabel *l) { return l->text() == icon; });
         QVERIFY2(iconLabel != labels.end(), "state emoji shown");
 
         QWidget *infoRow = rowOf(label(card, "vpnLabel"));
@@ -146,8 +145,9 @@ private slots:
     void styleRuleFollowsState()
     {
         QWidget host;
-        host.setStyleSheet(QStringLiteral("QFrame#connectionStatusCard { background: rgb(1, 2, 3); }"
-                                          "QFrame#connectionStatusCard[status=\"error\"] { background: rgb(200, 10, 10); }"));
+        host.setStyleSheet(
+            QStringLiteral("QFrame#connectionStatusCard { background: rgb(1, 2, 3); }"
+                           "QFrame#connectionStatusCard[status=\"error\"] { background: rgb(200, 10, 10); }"));
         auto *card = new ConnectionStatusCard(&host);
         card->setAttribute(Qt::WA_StyledBackground);
         host.resize(400, 180);

@@ -175,19 +175,22 @@ void TestTheme::sheetRules_data()
                                  << QStringList{"background-color: #1E293B", "border: 1px solid #334155"};
     QTest::newRow("light connect button")
         << light << "QPushButton#buttonConnect"
-        << QStringList{"background-color: #2563EB", "color: #FFFFFF", "font-weight: 600", "border: none",
-                       "border-radius: 8px", "padding: 12px 32px", "min-width: 120px", "min-height: 24px"};
+        << QStringList{"background-color: #2563EB", "color: #FFFFFF",     "font-weight: 600", "border: none",
+                       "border-radius: 8px",        "padding: 12px 32px", "min-width: 120px", "min-height: 24px"};
     QTest::newRow("light connect hover") << light << "QPushButton#buttonConnect:hover"
                                          << QStringList{"background-color: #1D4ED8"};
-    QTest::newRow("light connect pressed") << light << "QPushButton#buttonConnect:pressed"
-                                           << QStringList{"background-color: #1E40AF"};
-    QTest::newRow("light connect disabled") << light << "QPushButton#buttonConnect:disabled"
-                                            << QStringList{"background-color: #93C5FD", "color: #FFFFFF"};
+    QTest::newRow("light connect pressed")
+        << light << "QPushButton#buttonConnect:pressed" << QStringList{"background-color: #1E40AF"};
+    QTest::newRow("light connect disabled")
+        << light << "QPushButton#buttonConnect:disabled" << QStringList{"background-color: #93C5FD", "color: #FFFFFF"};
     QTest::newRow("dark connect button") << dark << "QPushButton#buttonConnect"
                                          << QStringList{"background-color: #3B82F6"};
     QTest::newRow("light status line") << light << "QLabel#statusBar"
-                                       << QStringList{"background-color: #FFFFFF", "border-top: 1px solid #E2E8F0",
-                                                      "border-radius: 0px", "padding: 10px 16px", "color: #64748B",
+                                       << QStringList{"background-color: #FFFFFF",
+                                                      "border-top: 1px solid #E2E8F0",
+                                                      "border-radius: 0px",
+                                                      "padding: 10px 16px",
+                                                      "color: #64748B",
                                                       "font-size: 13px"};
     QTest::newRow("dark status line") << dark << "QLabel#statusBar" << QStringList{"color: #94A3B8"};
     QTest::newRow("light card") << light << "QFrame#connectionStatusCard"
@@ -212,14 +215,14 @@ void TestTheme::sheetRules_data()
         << dark << "QFrame#connectionStatusCard[status=\"connecting\"] QLabel#statusLabel"
         << QStringList{"color: #FBBF24"};
     QTest::newRow("disconnect button") << dark << "QPushButton#disconnectBtn"
-                                       << QStringList{"background-color: #EF4444", "color: #FFFFFF", "border: none",
-                                                      "border-radius: 6px", "padding: 6px 16px", "font-weight: 500"};
+                                       << QStringList{
+                                              "background-color: #EF4444", "color: #FFFFFF",    "border: none",
+                                              "border-radius: 6px",        "padding: 6px 16px", "font-weight: 500"};
     QTest::newRow("disconnect hover") << light << "QPushButton#disconnectBtn:hover"
                                       << QStringList{"background-color: #DC2626"};
     QTest::newRow("loading") << light << "Loading" << QStringList{"background-color: transparent"};
     QTest::newRow("light arrow") << light << "QComboBox::down-arrow"
-                                 << QStringList{"image: url(:/icons/chevron-down.svg)", "width: 16px",
-                                                "height: 16px"};
+                                 << QStringList{"image: url(:/icons/chevron-down.svg)", "width: 16px", "height: 16px"};
     QTest::newRow("dark arrow") << dark << "QComboBox::down-arrow"
                                 << QStringList{"image: url(:/icons/chevron-down-dark.svg)"};
     QTest::newRow("light focus") << light << "QLineEdit:focus"
@@ -244,21 +247,17 @@ void TestTheme::sheetRules_data()
     QTest::newRow("dark button hover") << dark << "QPushButton:hover" << QStringList{"border-color: #64748B"};
     QTest::newRow("dark tool button hover") << dark << "QToolButton:hover" << QStringList{"border-color: #64748B"};
     QTest::newRow("dark line edit hover") << dark << "QLineEdit:hover" << QStringList{"border-color: #475569"};
-    QTest::newRow("buttons") << light << "QPushButton"
-                             << QStringList{"border-radius: 8px", "padding: 8px 16px"};
+    QTest::newRow("buttons") << light << "QPushButton" << QStringList{"border-radius: 8px", "padding: 8px 16px"};
     QTest::newRow("dark disabled button") << dark << "QPushButton:disabled" << QStringList{"color: #475569"};
     QTest::newRow("tool buttons") << light << "QToolButton"
-                                  << QStringList{"background-color: transparent", "border-radius: 6px",
-                                                 "padding: 4px"};
+                                  << QStringList{"background-color: transparent", "border-radius: 6px", "padding: 4px"};
     QTest::newRow("dark line edit") << dark << "QLineEdit"
                                     << QStringList{"background-color: #1E293B", "border-radius: 8px",
                                                    "padding: 10px 14px", "min-height: 24px",
                                                    "selection-background-color: #3B82F6"};
-    QTest::newRow("combo box") << light << "QComboBox"
-                               << QStringList{"background-color: #FFFFFF", "min-width: 150px"};
+    QTest::newRow("combo box") << light << "QComboBox" << QStringList{"background-color: #FFFFFF", "min-width: 150px"};
     QTest::newRow("combo drop-down") << light << "QComboBox::drop-down" << QStringList{"width: 32px"};
-    QTest::newRow("combo items") << light << "QComboBox QAbstractItemView::item"
-                                 << QStringList{"padding: 8px 12px"};
+    QTest::newRow("combo items") << light << "QComboBox QAbstractItemView::item" << QStringList{"padding: 8px 12px"};
     QTest::newRow("check box") << light << "QCheckBox" << QStringList{"spacing: 10px"};
     QTest::newRow("dark checked box") << dark << "QCheckBox::indicator:checked"
                                       << QStringList{"background-color: #3B82F6"};
@@ -280,8 +279,7 @@ void TestTheme::sheetRules_data()
                                   << QStringList{"background-color: #DC2626"};
     QTest::newRow("history summary") << light << "QLabel#labelHistorySummary"
                                      << QStringList{"background-color: #FFFFFF", "font-weight: 600"};
-    QTest::newRow("dark history clear") << dark << "QPushButton#buttonClearHistory"
-                                        << QStringList{"color: #F87171"};
+    QTest::newRow("dark history clear") << dark << "QPushButton#buttonClearHistory" << QStringList{"color: #F87171"};
 }
 
 void TestTheme::sheetRules()

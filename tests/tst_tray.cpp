@@ -142,8 +142,8 @@ void TestTray::placement_data()
     QTest::newRow("windows, high density") << 2.0 << "winnt" << screen << usable << false << QPoint(680, 120);
     // A short screen: raising the window 120 pixels would push its title bar
     // off the top; it stops at the usable area's top edge.
-    QTest::newRow("short screen") << 2.0 << "linux" << QRect(0, 0, 1920, 600) << QRect(0, 30, 1920, 570)
-                                  << true << QPoint(680, 30);
+    QTest::newRow("short screen") << 2.0 << "linux" << QRect(0, 0, 1920, 600) << QRect(0, 30, 1920, 570) << true
+                                  << QPoint(680, 30);
 }
 
 void TestTray::placement()
@@ -155,8 +155,8 @@ void TestTray::placement()
     QFETCH(bool, fixed);
     QFETCH(QPoint, position);
 
-    const WindowPlacement placement =
-        WindowPlacement::compute(ratio, kernel, screen, available, QRect(QPoint(0, 0), WindowPlacement::formSize));
+    const WindowPlacement placement
+        = WindowPlacement::compute(ratio, kernel, screen, available, QRect(QPoint(0, 0), WindowPlacement::formSize));
     QCOMPARE(placement.fixedSize, fixed);
     QCOMPARE(placement.position, position);
 }

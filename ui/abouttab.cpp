@@ -98,10 +98,11 @@ bool AboutTab::exportDiagnostics()
     if (!session)
         return false;
     const QString suggested = DiagnosticsReport::defaultFilePath();
-    const QString path = choosePath ? choosePath(suggested)
-                                    : QFileDialog::getSaveFileName(
-                                          window, QCoreApplication::translate("Orvalin", "Export diagnostics"),
-                                          suggested, QCoreApplication::translate("Orvalin", "Text files (*.txt)"));
+    const QString path
+        = choosePath
+              ? choosePath(suggested)
+              : QFileDialog::getSaveFileName(window, QCoreApplication::translate("Orvalin", "Export diagnostics"),
+                                             suggested, QCoreApplication::translate("Orvalin", "Text files (*.txt)"));
     if (path.isEmpty())
         return false;
     const QString report = DiagnosticsReport::compose(DiagnosticsReport::gather(session));

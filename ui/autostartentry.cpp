@@ -35,8 +35,8 @@ QString quotedExec(const QString &executablePath)
 bool isInstalled(const QString &executablePath)
 {
     const QDir bin = QFileInfo(executablePath).absoluteDir();
-    return QFileInfo::exists(bin.filePath(QStringLiteral(ORVALIN_DATADIR_FROM_BINDIR
-                                                         "/applications/" ORVALIN_APP_ID ".desktop")));
+    return QFileInfo::exists(
+        bin.filePath(QStringLiteral(ORVALIN_DATADIR_FROM_BINDIR "/applications/" ORVALIN_APP_ID ".desktop")));
 }
 
 QString contents(const QString &executablePath, bool installed)
@@ -46,11 +46,10 @@ QString contents(const QString &executablePath, bool installed)
                           "Name=Kestrum SSLVPN Client\n"
                           "Comment=Start the Kestrum SSLVPN Client at log-on\n"
                           "Exec=")
-        + quotedExec(executablePath)
-        + (installed ? QStringLiteral("\nIcon=" ORVALIN_APP_ID) : QString())
-        + QStringLiteral("\n"
-                         "Terminal=false\n"
-                         "X-GNOME-Autostart-enabled=true\n");
+           + quotedExec(executablePath) + (installed ? QStringLiteral("\nIcon=" ORVALIN_APP_ID) : QString())
+           + QStringLiteral("\n"
+                            "Terminal=false\n"
+                            "X-GNOME-Autostart-enabled=true\n");
 }
 
 } // namespace AutostartEntry

@@ -188,8 +188,8 @@ void ConnectionStatusCard::updateDisplay()
 {
     for (QWidget *widget : {infoRow, errorRow, progressRow})
         widget->hide();
-    for (QWidget *widget : {static_cast<QWidget *>(disconnectBtn), static_cast<QWidget *>(retryBtn),
-                            static_cast<QWidget *>(detailsBtn)})
+    for (QWidget *widget :
+         {static_cast<QWidget *>(disconnectBtn), static_cast<QWidget *>(retryBtn), static_cast<QWidget *>(detailsBtn)})
         widget->hide();
 
     QString title;

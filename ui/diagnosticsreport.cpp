@@ -77,8 +77,7 @@ QString compose(const Input &input)
 {
     QString text;
     QTextStream out(&text);
-    out << "Kestrum SSLVPN Client diagnostics, "
-        << QDateTime::currentDateTime().toString(Qt::ISODate) << '\n';
+    out << "Kestrum SSLVPN Client diagnostics, " << QDateTime::currentDateTime().toString(Qt::ISODate) << '\n';
 
     heading(out, QStringLiteral("Version and system"));
     out << "Product version: " << appVersion << '\n';

@@ -95,7 +95,8 @@ void HistoryDialog::reload()
         if (ConnectionHistory::endsSession(name) && event.contains(QLatin1String("duration")))
             duration = formatDuration(event.value(QLatin1String("duration")).toInteger());
 
-        const QString time = ConnectionHistory::eventTime(event).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const QString time
+            = ConnectionHistory::eventTime(event).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         const QStringList cells{time, what, where, duration};
         for (int column = 0; column < cells.size(); ++column) {
             auto *item = new QTableWidgetItem(cells.at(column));

@@ -35,7 +35,7 @@ private:
     QString path;
     TextBrowser *view;
     QFileSystemWatcher watcher;
-    qint64 offset = 0; // bytes of the file already shown
+    qint64 offset = 0;    // bytes of the file already shown
     QByteArray lastBytes; // the bytes just before `offset`, to recognise the same file
     QStringDecoder decoder{QStringDecoder::Utf8};
     bool pendingCarriageReturn = false;

@@ -58,15 +58,14 @@ Orvalin::Orvalin(QWidget *parent)
     for (QComboBox *combo : findChildren<QComboBox *>())
         combo->setItemDelegate(new QStyledItemDelegate(combo));
     nameStatusValues();
-    setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
-                   | Qt::WindowStaysOnTopHint);
+    setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     setWindowTitle(tr("Kestrum SSLVPN Client") + QStringLiteral(" v") + appVersion);
     setWindowIcon(QIcon(QStringLiteral(":/assets/orvalin64.png")));
     const qreal ratio = devicePixelRatioF();
     const QRect screenRect = screen() ? screen()->geometry() : QRect();
     const QRect usableRect = screen() ? screen()->availableGeometry() : QRect();
-    const WindowPlacement placement =
-        WindowPlacement::compute(ratio, QSysInfo::kernelType(), screenRect, usableRect, frameGeometry());
+    const WindowPlacement placement
+        = WindowPlacement::compute(ratio, QSysInfo::kernelType(), screenRect, usableRect, frameGeometry());
     if (placement.fixedSize) {
         setFixedSize(size());
     } else {

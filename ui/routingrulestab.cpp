@@ -20,7 +20,8 @@ void RoutingRulesTab::setClient(JsonRpcWebSocketClient *client)
         rpcClient->disconnect(this);
     rpcClient = client;
     if (client)
-        connect(client, &JsonRpcWebSocketClient::appSplitRulesReceived, this, &RoutingRulesTab::onAppSplitRulesReceived);
+        connect(client, &JsonRpcWebSocketClient::appSplitRulesReceived, this,
+                &RoutingRulesTab::onAppSplitRulesReceived);
 }
 
 void RoutingRulesTab::onAppSplitRulesReceived(const QJsonArray &rules)

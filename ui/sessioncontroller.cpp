@@ -144,11 +144,12 @@ void SessionController::flushPendingUp(const QString &vpnAddress)
     if (pendingUpEvent.isEmpty())
         return;
     const QString event = std::exchange(pendingUpEvent, QString());
-    connectionHistory.record(event,
-                             QJsonObject{{QStringLiteral("profile"), currentProfileName},
-                                         {QStringLiteral("host"), currentProfile.value(QLatin1String("host")).toString()},
-                                         {QStringLiteral("address"), vpnAddress}},
-                             sessionStartedAt);
+    connectionHistory.record(
+        event,
+        QJsonObject{{QStringLiteral("profile"), currentProfileName},
+                    {QStringLiteral("host"), currentProfile.value(QLatin1String("host")).toString()},
+                    {QStringLiteral("address"), vpnAddress}},
+        sessionStartedAt);
 }
 
 void SessionController::linkLost()
@@ -444,9 +445,9 @@ void SessionController::sessionDown()
     setInputsEnabled(true);
     statusCard->setStatus(ConnectionStatusCard::Disconnected);
 
-    for (QLabel *label : {ui->labelChannelType, ui->labelTlsCipherSuite, ui->labelDtlsCipherSuite, ui->labelDTLSPort,
-                          ui->labelServerAddress, ui->labelLocalAddress, ui->labelVPNAddress, ui->labelMTU,
-                          ui->labelDNS})
+    for (QLabel *label :
+         {ui->labelChannelType, ui->labelTlsCipherSuite, ui->labelDtlsCipherSuite, ui->labelDTLSPort,
+          ui->labelServerAddress, ui->labelLocalAddress, ui->labelVPNAddress, ui->labelMTU, ui->labelDNS})
         label->clear();
 
     ui->buttonDetails->setEnabled(false);

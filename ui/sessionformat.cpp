@@ -35,8 +35,8 @@ Route parseRoute(const QString &text)
 StatusFields readStatus(const QJsonObject &status)
 {
     StatusFields fields;
-    fields.channelType = status.value(QLatin1String("DtlsConnected")).toBool(false) ? QStringLiteral("DTLS")
-                                                                                     : QStringLiteral("TLS");
+    fields.channelType
+        = status.value(QLatin1String("DtlsConnected")).toBool(false) ? QStringLiteral("DTLS") : QStringLiteral("TLS");
     fields.tlsCipherSuite = status.value(QLatin1String("TLSCipherSuite")).toString();
     fields.dtlsCipherSuite = status.value(QLatin1String("DTLSCipherSuite")).toString();
     fields.dtlsPort = status.value(QLatin1String("DTLSPort")).toString();

@@ -51,16 +51,12 @@ void SettingsTab::initialise()
     connect(form->checkBoxAutoLogin, &QAbstractButton::toggled, this,
             [this](bool on) { storeSwitch("autoLogin", on); });
     connect(form->checkBoxAutoStart, &QAbstractButton::toggled, this, &SettingsTab::onAutoStartToggled);
-    connect(form->checkBoxMinimize, &QAbstractButton::toggled, this,
-            [this](bool on) { storeSwitch("minimize", on); });
-    connect(form->checkBoxBlock, &QAbstractButton::toggled, this,
-            [this](bool on) { storeAgentSwitch("block", on); });
-    connect(form->checkBoxDebug, &QAbstractButton::toggled, this,
-            [this](bool on) { storeAgentSwitch("debug", on); });
+    connect(form->checkBoxMinimize, &QAbstractButton::toggled, this, [this](bool on) { storeSwitch("minimize", on); });
+    connect(form->checkBoxBlock, &QAbstractButton::toggled, this, [this](bool on) { storeAgentSwitch("block", on); });
+    connect(form->checkBoxDebug, &QAbstractButton::toggled, this, [this](bool on) { storeAgentSwitch("debug", on); });
     connect(form->checkBoxCiscoCompat, &QAbstractButton::toggled, this,
             [this](bool on) { storeAgentSwitch("cisco_compat", on); });
-    connect(form->checkBoxDtls, &QAbstractButton::toggled, this,
-            [this](bool on) { storeAgentSwitch("no_dtls", on); });
+    connect(form->checkBoxDtls, &QAbstractButton::toggled, this, [this](bool on) { storeAgentSwitch("no_dtls", on); });
     // The translator is chosen at start-up: the language changes next time.
     connect(form->checkBoxLang, &QAbstractButton::toggled, this, [this](bool on) { storeSwitch("local", on); });
     connect(form->comboBoxTheme, &QComboBox::currentIndexChanged, this, &SettingsTab::onThemeSelected);

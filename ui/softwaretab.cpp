@@ -20,7 +20,8 @@ SoftwareTab::SoftwareTab(Ui::Orvalin *form, QWidget *window, QObject *parent)
     setObjectName(QStringLiteral("softwareTab"));
     connectScanner();
 
-    connect(form->tableWidgetSoftware, &QTableWidget::cellDoubleClicked, this, &SoftwareTab::onSoftwareItemDoubleClicked);
+    connect(form->tableWidgetSoftware, &QTableWidget::cellDoubleClicked, this,
+            &SoftwareTab::onSoftwareItemDoubleClicked);
     connect(form->lineEditSoftwareSearch, &QLineEdit::textChanged, this, &SoftwareTab::applySearchFilter);
 }
 

@@ -1,13 +1,12 @@
 #include "windowplacement.h"
 
-WindowPlacement WindowPlacement::compute(qreal devicePixelRatio, const QString &kernelType,
-                                         const QRect &screenGeometry, const QRect &availableGeometry,
-                                         const QRect &frameGeometry)
+WindowPlacement WindowPlacement::compute(qreal devicePixelRatio, const QString &kernelType, const QRect &screenGeometry,
+                                         const QRect &availableGeometry, const QRect &frameGeometry)
 {
     WindowPlacement placement;
     const bool highDensity = devicePixelRatio > 1.0;
-    placement.fixedSize =
-        highDensity && (kernelType == QLatin1String("linux") || kernelType == QLatin1String("darwin"));
+    placement.fixedSize
+        = highDensity && (kernelType == QLatin1String("linux") || kernelType == QLatin1String("darwin"));
 
     QPoint position = screenGeometry.center() - frameGeometry.center();
     if (highDensity)

@@ -46,17 +46,15 @@ std::wstring authenticodeSigner(const std::wstring &filePath, long *status)
         *status = verified;
     if (verified == 0) {
         CRYPT_PROVIDER_DATA *provider = WTHelperProvDataFromStateData(trustData.hWVTStateData);
-        CRYPT_PROVIDER_SGNR *providerSigner =
-            provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
-        CRYPT_PROVIDER_CERT *providerCert =
-            providerSigner ? WTHelperGetProvCertFromChain(providerSigner, 0) : nullptr;
+        CRYPT_PROVIDER_SGNR *providerSigner
+            = provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+        CRYPT_PROVIDER_CERT *providerCert = providerSigner ? WTHelperGetProvCertFromChain(providerSigner, 0) : nullptr;
         if (providerCert && providerCert->pCert) {
-            const DWORD length =
-                CertGetNameStringW(providerCert->pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+            const DWORD length
+                = CertGetNameStringW(providerCert->pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
             if (length > 0) {
                 std::vector<wchar_t> name(length);
-                CertGetNameStringW(providerCert->pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(),
-                                   length);
+                CertGetNameStringW(providerCert->pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), length);
                 signer = name.data();
             }
         }

@@ -67,7 +67,8 @@ void FakeAgent::sendText(const QString &text)
 
 void FakeAgent::push(int id, const QJsonValue &result)
 {
-    const QJsonObject reply{{QStringLiteral("id"), id}, {QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
+    const QJsonObject reply{{QStringLiteral("id"), id},
+                            {QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
                             {QStringLiteral("result"), result}};
     sendText(QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact)));
 }

@@ -165,10 +165,9 @@ void checkTcpOwner()
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;
     int length = sizeof(address);
-    const bool listening = listener != INVALID_SOCKET
-                           && bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0
-                           && listen(listener, 1) == 0
-                           && getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0;
+    const bool listening
+        = listener != INVALID_SOCKET && bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0
+          && listen(listener, 1) == 0 && getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0;
     check(listening, L"test listener on 127.0.0.1");
     const unsigned short port = ntohs(address.sin_port);
 
@@ -186,8 +185,8 @@ void checkTcpOwner()
               L"test listener's address is 127.0.0.1");
         // Wine leaves the owning process id at 0; Windows fills it in.
         if (ours->pid != 0)
-            check(ours->pid == GetCurrentProcessId(), L"test listener's owner is this process, got pid "
-                                                          + std::to_wstring(ours->pid));
+            check(ours->pid == GetCurrentProcessId(),
+                  L"test listener's owner is this process, got pid " + std::to_wstring(ours->pid));
         else
             std::wprintf(L"note: the listener table gives no owning process here\n");
     }
@@ -196,8 +195,8 @@ void checkTcpOwner()
     check(Win32::tcpListeners(true, v6), L"IPv6 listener table read");
 
     const Win32::ProcessOwner own = Win32::processOwner(GetCurrentProcessId());
-    check(own.known && own.trusted && own.sid.rfind(L"S-1-5-", 0) == 0, L"own process owner \"" + own.sid
-                                                                           + L"\" known and trusted");
+    check(own.known && own.trusted && own.sid.rfind(L"S-1-5-", 0) == 0,
+          L"own process owner \"" + own.sid + L"\" known and trusted");
     const Win32::ProcessOwner nobody = Win32::processOwner(0xFFFFFFF0UL);
     check(!nobody.known && !nobody.trusted, L"a missing process has no owner and is not trusted");
     check(Win32::runningServicePid(L"tunwarden") == 0, L"no agent service here");

@@ -69,7 +69,6 @@ QImage logo(int size = 64)
     return image;
 }
 
-
 // At 16 pixels the ring would blur into the bolt, so the tray images keep
 // only the coloured square and a heavier bolt.
 void drawTrayBase(QImage &image, const QColor &base, QPainter &painter)

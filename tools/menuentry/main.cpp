@@ -112,7 +112,8 @@ int main(int argc, char *argv[])
     const QString commentZh = entry.value(QStringLiteral("Comment[zh_CN]"), comment);
     painter.setPen(QColor(0xB8, 0xC0, 0xCC));
     painter.drawText(QRect(24, 12, 680, 24), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("Applications › %1").arg(entry.value(QStringLiteral("Categories")).section(QLatin1Char(';'), 0, 0)));
+                     QStringLiteral("Applications › %1")
+                         .arg(entry.value(QStringLiteral("Categories")).section(QLatin1Char(';'), 0, 0)));
     drawTile(painter, QRect(16, 44, 170, 170), icon, name);
     drawTile(painter, QRect(186, 44, 170, 170), icon, nameZh);
     drawRow(painter, QRect(16, 240, 690, 56), icon, name, comment);

@@ -128,9 +128,9 @@ void fillInventory(Orvalin &window)
         sampleSoftware(QStringLiteral("Firefox"), QStringLiteral("128.5.1"), QStringLiteral("Mozilla"),
                        QStringLiteral("/usr/lib/firefox/firefox"), QStringLiteral("Mozilla Corporation"),
                        QStringLiteral("2024-11-26")),
-        sampleSoftware(QStringLiteral("LibreOffice"), QStringLiteral("7.4.7"), QStringLiteral("The Document Foundation"),
-                       QStringLiteral("/usr/lib/libreoffice/program/soffice.bin"), QString(),
-                       QStringLiteral("2024-06-02")),
+        sampleSoftware(
+            QStringLiteral("LibreOffice"), QStringLiteral("7.4.7"), QStringLiteral("The Document Foundation"),
+            QStringLiteral("/usr/lib/libreoffice/program/soffice.bin"), QString(), QStringLiteral("2024-06-02")),
         sampleSoftware(QStringLiteral("OpenSSH client"), QStringLiteral("9.2p1"), QStringLiteral("Debian"),
                        QStringLiteral("/usr/bin/ssh"), QStringLiteral("Debian"), QStringLiteral("2025-01-14")),
         sampleSoftware(QStringLiteral("curl"), QStringLiteral("7.88.1"), QStringLiteral("Debian"),
@@ -143,10 +143,9 @@ void fillInventory(Orvalin &window)
                            {QStringLiteral("process_name"), QString::fromUtf8(process)},
                            {QStringLiteral("digital_signer"), QString::fromUtf8(signer)}};
     };
-    rules->onAppSplitRulesReceived(QJsonArray{rule("办公邮件", "outlook.exe", "Microsoft Corporation"),
-                                              rule("企业微信", "WXWork.exe", "Tencent Technology"),
-                                              rule("代码仓库", "git.exe", "Johannes Schindelin"),
-                                              rule("浏览器", "firefox.exe", "Mozilla Corporation")});
+    rules->onAppSplitRulesReceived(QJsonArray{
+        rule("办公邮件", "outlook.exe", "Microsoft Corporation"), rule("企业微信", "WXWork.exe", "Tencent Technology"),
+        rule("代码仓库", "git.exe", "Johannes Schindelin"), rule("浏览器", "firefox.exe", "Mozilla Corporation")});
     statusBar->setText(status);
 }
 
@@ -210,10 +209,12 @@ bool shootHistory(Orvalin &window, const QString &fileName, Shooter &shooter)
     };
     record(540, ConnectionHistory::connectRequested, {});
     record(540, ConnectionHistory::connected, {{QStringLiteral("address"), QStringLiteral("10.8.0.12")}});
-    record(410, ConnectionHistory::lost, {{QStringLiteral("message"), QStringLiteral("网络中断")}, {QStringLiteral("duration"), 7800}});
+    record(410, ConnectionHistory::lost,
+           {{QStringLiteral("message"), QStringLiteral("网络中断")}, {QStringLiteral("duration"), 7800}});
     record(410, ConnectionHistory::reconnectSent, {});
     record(410, ConnectionHistory::reconnected, {{QStringLiteral("address"), QStringLiteral("10.8.0.12")}});
-    record(300, ConnectionHistory::disconnected, {{QStringLiteral("message"), QStringLiteral("已断开")}, {QStringLiteral("duration"), 6600}});
+    record(300, ConnectionHistory::disconnected,
+           {{QStringLiteral("message"), QStringLiteral("已断开")}, {QStringLiteral("duration"), 6600}});
     record(95, ConnectionHistory::connectRequested, {});
     record(95, ConnectionHistory::refused, {{QStringLiteral("message"), QStringLiteral("认证失败：用户名或密码错误")}});
     record(90, ConnectionHistory::connectRequested, {});
@@ -240,8 +241,8 @@ bool shootLanguages(const QString &theme, Shooter &shooter)
                 return false;
             QCoreApplication::installTranslator(&translator);
         }
-        const QString suffix = QLatin1Char('-') + language
-                               + (theme == QLatin1String("dark") ? QStringLiteral("-dark") : QString());
+        const QString suffix
+            = QLatin1Char('-') + language + (theme == QLatin1String("dark") ? QStringLiteral("-dark") : QString());
         {
             const std::unique_ptr<Orvalin> window = openWindow(theme, shooter.agent());
             ok &= shootTabs(*window, QString(), suffix, shooter);
@@ -386,8 +387,8 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     const QCommandLineOption tabsOption(QStringLiteral("tabs"),
                                         QStringLiteral("Every tab in English and in Chinese (<view>-<language>.png)."));
-    const QCommandLineOption darkOption(QStringLiteral("dark"),
-                                        QStringLiteral("The same tabs in the dark theme (<view>-<language>-dark.png)."));
+    const QCommandLineOption darkOption(
+        QStringLiteral("dark"), QStringLiteral("The same tabs in the dark theme (<view>-<language>-dark.png)."));
     const QCommandLineOption themesOption(
         QStringLiteral("themes"),
         QStringLiteral("Light and dark: tabs, status card states, tray menu (theme-<light|dark>-<view>.png)."));

@@ -35,7 +35,7 @@ QString AgentLog::filePath() const
 void AgentLog::write(const char *level, const QString &text)
 {
     const QByteArray line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8()
-        + " [" + level + "] " + text.toUtf8() + '\n';
+                            + " [" + level + "] " + text.toUtf8() + '\n';
     std::fputs(line.constData(), stderr);
     if (file.isOpen()) {
         file.write(line);

@@ -62,13 +62,14 @@ AgentService::Reply AgentService::configure(const QJsonObject &params)
             return {false, errorObject(InvalidParams, QStringLiteral("cannot write the log in log_path"))};
     }
     session.setDtlsEnabled(!params.value(QLatin1String("no_dtls")).toBool(false));
-    log.info(QStringLiteral("configured by %1 %2: log level %3, skip_verify %4, cisco_compat %5, no_dtls %6")
-                 .arg(params.value(QLatin1String("agent_name")).toString(),
-                      params.value(QLatin1String("agent_version")).toString(),
-                      debug ? QStringLiteral("Debug") : QStringLiteral("Info"),
-                      params.value(QLatin1String("skip_verify")).toBool() ? QStringLiteral("on") : QStringLiteral("off"),
-                      params.value(QLatin1String("cisco_compat")).toBool() ? QStringLiteral("on") : QStringLiteral("off"),
-                      params.value(QLatin1String("no_dtls")).toBool() ? QStringLiteral("on") : QStringLiteral("off")));
+    log.info(
+        QStringLiteral("configured by %1 %2: log level %3, skip_verify %4, cisco_compat %5, no_dtls %6")
+            .arg(params.value(QLatin1String("agent_name")).toString(),
+                 params.value(QLatin1String("agent_version")).toString(),
+                 debug ? QStringLiteral("Debug") : QStringLiteral("Info"),
+                 params.value(QLatin1String("skip_verify")).toBool() ? QStringLiteral("on") : QStringLiteral("off"),
+                 params.value(QLatin1String("cisco_compat")).toBool() ? QStringLiteral("on") : QStringLiteral("off"),
+                 params.value(QLatin1String("no_dtls")).toBool() ? QStringLiteral("on") : QStringLiteral("off")));
     return {true, QStringLiteral("tunwarden 已就绪")};
 }
 
@@ -91,7 +92,8 @@ AgentService::Reply AgentService::login(const QJsonObject &params, bool reconnec
         log.info(QStringLiteral("%1 refused: %2").arg(verb, refusal));
         return {false, errorObject(LoginRefused, refusal)};
     }
-    log.info(QStringLiteral("session up: VPN address %1").arg(session.status().value(QLatin1String("VPNAddress")).toString()));
+    log.info(QStringLiteral("session up: VPN address %1")
+                 .arg(session.status().value(QLatin1String("VPNAddress")).toString()));
     return {true, QStringLiteral("已连接到 %1").arg(session.host())};
 }
 
@@ -149,8 +151,9 @@ AgentService::Reply AgentService::splitRules() const
                            {QStringLiteral("digital_signer"), QString::fromUtf8(signer)},
                            {QStringLiteral("enabled"), true}};
     };
-    return {true, QJsonObject{{QStringLiteral("rules"),
-                               QJsonArray{rule("企业微信直连", "WXWork.exe", "Tencent Technology(Shenzhen) Company Limited"),
-                                          rule("Teams 会议", "ms-teams.exe", "Microsoft Corporation"),
-                                          rule("内部 ERP", "erpclient.exe", "Kestrum Networks Ltd")}}}};
+    return {true,
+            QJsonObject{{QStringLiteral("rules"),
+                         QJsonArray{rule("企业微信直连", "WXWork.exe", "Tencent Technology(Shenzhen) Company Limited"),
+                                    rule("Teams 会议", "ms-teams.exe", "Microsoft Corporation"),
+                                    rule("内部 ERP", "erpclient.exe", "Kestrum Networks Ltd")}}}};
 }

@@ -136,22 +136,22 @@ void RpcServer::onMessage(QWebSocket *socket, const QByteArray &bytes)
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        reply(socket, QJsonValue::Null, false, AgentService::errorObject(AgentService::ParseError,
-                                                                         QStringLiteral("Parse error")));
+        reply(socket, QJsonValue::Null, false,
+              AgentService::errorObject(AgentService::ParseError, QStringLiteral("Parse error")));
         return;
     }
     const QJsonObject request = document.object();
     // An object without "id" is a notification: it is carried out (when it is
     // well formed) but never answered.
     const bool notification = document.isObject() && !request.contains(QLatin1String("id"));
-    const QJsonValue id = request.contains(QLatin1String("id")) ? request.value(QLatin1String("id"))
-                                                                 : QJsonValue(QJsonValue::Null);
+    const QJsonValue id
+        = request.contains(QLatin1String("id")) ? request.value(QLatin1String("id")) : QJsonValue(QJsonValue::Null);
     const QJsonValue method = request.value(QLatin1String("method"));
     const QJsonValue params = request.value(QLatin1String("params"));
     if (!document.isObject() || !method.isString() || !(params.isUndefined() || params.isObject())) {
         if (!notification)
-            reply(socket, id, false, AgentService::errorObject(AgentService::InvalidRequest,
-                                                               QStringLiteral("Invalid Request")));
+            reply(socket, id, false,
+                  AgentService::errorObject(AgentService::InvalidRequest, QStringLiteral("Invalid Request")));
         return;
     }
     const AgentService::Reply answer = service->handle(method.toString(), params.toObject());

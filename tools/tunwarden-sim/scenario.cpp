@@ -25,9 +25,9 @@ bool readNumber(const QCommandLineParser &parser, const QString &name, int maxim
 bool parseScenario(const QStringList &arguments, Scenario &scenario, int &exitCode)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Simulated tunwarden agent: JSON-RPC 2.0 over a WebSocket on ws://127.0.0.1:<port>/rpc.\n"
-        "It pretends to run VPN sessions and keeps software reports in memory."));
+    parser.setApplicationDescription(
+        QStringLiteral("Simulated tunwarden agent: JSON-RPC 2.0 over a WebSocket on ws://127.0.0.1:<port>/rpc.\n"
+                       "It pretends to run VPN sessions and keeps software reports in memory."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     parser.addOption(help);
     parser.addOption({QStringLiteral("port"),
@@ -45,8 +45,8 @@ bool parseScenario(const QStringList &arguments, Scenario &scenario, int &exitCo
     parser.addOption({QStringLiteral("drop-after"),
                       QStringLiteral("Drop each client's WebSocket link SECONDS after it opened."),
                       QStringLiteral("SECONDS")});
-    parser.addOption({QStringLiteral("delay"), QStringLiteral("Delay every reply by MS milliseconds."),
-                      QStringLiteral("MS")});
+    parser.addOption(
+        {QStringLiteral("delay"), QStringLiteral("Delay every reply by MS milliseconds."), QStringLiteral("MS")});
 
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));

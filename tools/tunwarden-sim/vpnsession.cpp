@@ -84,7 +84,8 @@ QJsonObject VpnSession::status() const
         server = literal.toString();
     return QJsonObject{
         {QStringLiteral("DtlsConnected"), dtlsEnabled},
-        {QStringLiteral("TLSCipherSuite"), QStringLiteral("(TLS1.3)-(ECDHE-X25519)-(RSA-PSS-RSAE-SHA256)-(AES-256-GCM)")},
+        {QStringLiteral("TLSCipherSuite"),
+         QStringLiteral("(TLS1.3)-(ECDHE-X25519)-(RSA-PSS-RSAE-SHA256)-(AES-256-GCM)")},
         {QStringLiteral("DTLSCipherSuite"),
          dtlsEnabled ? QStringLiteral("(DTLS1.2)-(ECDHE-RSA)-(AES-256-GCM)") : QString()},
         {QStringLiteral("DTLSPort"), dtlsEnabled ? QStringLiteral("443") : QString()},
