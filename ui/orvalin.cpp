@@ -16,6 +16,7 @@
 #include "softwaretab.h"
 #include "thememanager.h"
 #include "traycontroller.h"
+#include "windowforward.h"
 #include "windowplacement.h"
 
 #include <QCloseEvent>
@@ -226,8 +227,7 @@ void Orvalin::onLinkFailed()
                                : QStringLiteral("无法连接到 tunwarden，请重新安装软件！"));
     ui->buttonConnect->setEnabled(false);
     emit vpnClosed();
-    if (isHidden())
-        show();
+    showWindowAgain(this);
 }
 
 void Orvalin::on_buttonProfile_clicked()
