@@ -1,5 +1,6 @@
 #include "authenticode.h"
 #include "opensslptr.h"
+#include "pefixture.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -40,12 +41,12 @@ private:
 
 namespace {
 
-// File offsets in the images below: the CheckSum field of the optional
-// header (64 bytes into it, the optional header starting at 0x58), and the
-// first byte of the code section.
-constexpr int ChecksumOffset = 0x58 + 64;
-constexpr int CodeOffset = 0x200;
-constexpr int PeOffset = 0x40;
+using PeFixture::certEntryOffset;
+using PeFixture::certTableOffset;
+using PeFixture::ChecksumOffset;
+using PeFixture::CodeOffset;
+using PeFixture::PeOffset;
+using PeFixture::writeFile;
 
 void put16(QByteArray &image, int offset, quint16 value)
 {
@@ -54,95 +55,6 @@ void put16(QByteArray &image, int offset, quint16 value)
 void put32(QByteArray &image, int offset, quint32 value)
 {
     qToLittleEndian(value, image.data() + offset);
-}
-void put64(QByteArray &image, int offset, quint64 value)
-{
-    qToLittleEndian(value, image.data() + offset);
-}
-
-// A minimal valid executable: headers, and one .text section holding a
-// "ret" followed by filler, 0x400 bytes in all.
-QByteArray minimalPe(bool plus)
-{
-    QByteArray image(0x400, '\0');
-    image[0] = 'M';
-    image[1] = 'Z';
-    put32(image, 0x3c, PeOffset);
-    image.replace(PeOffset, 4, QByteArray("PE\0\0", 4));
-
-    const int coff = PeOffset + 4;
-    const int optionalSize = plus ? 0xf0 : 0xe0;
-    put16(image, coff + 0, plus ? 0x8664 : 0x14c);
-    put16(image, coff + 2, 1); // sections
-    put16(image, coff + 16, optionalSize);
-    put16(image, coff + 18, plus ? 0x0022 : 0x0102);
-
-    const int opt = coff + 20;
-    put16(image, opt + 0, plus ? 0x20b : 0x10b);
-    image[opt + 2] = 14;            // linker version
-    put32(image, opt + 4, 0x200);   // size of code
-    put32(image, opt + 16, 0x1000); // entry point
-    put32(image, opt + 20, 0x1000); // base of code
-    if (plus) {
-        put64(image, opt + 24, 0x140000000ull);
-    } else {
-        put32(image, opt + 24, 0x2000); // base of data
-        put32(image, opt + 28, 0x400000);
-    }
-    put32(image, opt + 32, 0x1000); // section alignment
-    put32(image, opt + 36, 0x200);  // file alignment
-    put16(image, opt + 40, 6);      // OS version
-    put16(image, opt + 48, 6);      // subsystem version
-    put32(image, opt + 56, 0x2000); // size of image
-    put32(image, opt + 60, 0x200);  // size of headers
-    put16(image, opt + 68, 3);      // console subsystem
-    put16(image, opt + 70, 0x8160);
-    const int stack = 72;
-    if (plus) {
-        put64(image, opt + stack, 0x100000);
-        put64(image, opt + stack + 8, 0x1000);
-        put64(image, opt + stack + 16, 0x100000);
-        put64(image, opt + stack + 24, 0x1000);
-        put32(image, opt + 108, 16);
-    } else {
-        put32(image, opt + stack, 0x100000);
-        put32(image, opt + stack + 4, 0x1000);
-        put32(image, opt + stack + 8, 0x100000);
-        put32(image, opt + stack + 12, 0x1000);
-        put32(image, opt + 92, 16);
-    }
-    Q_ASSERT(opt + 64 == ChecksumOffset);
-
-    const int section = opt + optionalSize;
-    image.replace(section, 5, ".text");
-    put32(image, section + 8, 0x200);   // virtual size
-    put32(image, section + 12, 0x1000); // virtual address
-    put32(image, section + 16, 0x200);  // raw size
-    put32(image, section + 20, CodeOffset);
-    put32(image, section + 36, 0x60000020); // code, execute, read
-
-    image[CodeOffset] = char(0xc3);
-    for (int i = CodeOffset + 1; i < image.size(); ++i)
-        image[i] = char(i * 7);
-    return image;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// The certificate-table directory entry, and the table it points to.
-int certEntryOffset(const QByteArray &image)
-{
-    const bool plus = qFromLittleEndian<quint16>(image.constData() + 0x58) == 0x20b;
-    return 0x58 + (plus ? 112 : 96) + 4 * 8;
-}
-
-int certTableOffset(const QByteArray &image)
-{
-    return qFromLittleEndian<quint32>(image.constData() + certEntryOffset(image));
 }
 
 OpenSsl::Pkcs7 signatureOf(const QByteArray &image)
@@ -182,8 +94,7 @@ Q_DECLARE_METATYPE(Change)
 
 QByteArray TstAuthenticode::readFixture(const QString &name) const
 {
-    QFile file(fixture(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return PeFixture::readFile(fixture(name));
 }
 
 Authenticode::TrustAnchors TstAuthenticode::testAnchors() const
@@ -210,8 +121,8 @@ bool TstAuthenticode::osslsigncodeAccepts(const QString &path, bool trustTestCa,
 void TstAuthenticode::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    QVERIFY(writeFile(fixture(QStringLiteral("unsigned64.exe")), minimalPe(true)));
-    QVERIFY(writeFile(fixture(QStringLiteral("unsigned32.exe")), minimalPe(false)));
+    QVERIFY(writeFile(fixture(QStringLiteral("unsigned64.exe")), PeFixture::minimalImage(true)));
+    QVERIFY(writeFile(fixture(QStringLiteral("unsigned32.exe")), PeFixture::minimalImage(false)));
 
     QProcess script;
     script.setProcessChannelMode(QProcess::MergedChannels);
