@@ -211,11 +211,28 @@ OpenSsl::Store makeStore(const TrustAnchors &anchors, std::optional<time_t> at)
     return store;
 }
 
-bool allowsCodeSigning(X509 *cert)
+// Whether the certificate names this extended key usage.
+bool hasExtendedKeyUsage(X509 *cert, const char *oid)
+{
+    const OpenSsl::Object wanted(OBJ_txt2obj(oid, 1));
+    auto *usages = static_cast<EXTENDED_KEY_USAGE *>(X509_get_ext_d2i(cert, NID_ext_key_usage, nullptr, nullptr));
+    bool found = false;
+    for (int i = 0; i < sk_ASN1_OBJECT_num(usages) && !found; ++i)
+        found = wanted && OBJ_cmp(sk_ASN1_OBJECT_value(usages, i), wanted.get()) == 0;
+    EXTENDED_KEY_USAGE_free(usages);
+    return found;
+}
+
+constexpr char LifetimeSigningOid[] = "1.3.6.1.4.1.311.10.3.13";
+
+// A CA may allow any purpose; the signer itself must name code signing when
+// it restricts its purposes at all.
+bool allowsCodeSigning(X509 *cert, bool isLeaf)
 {
     if (!(X509_get_extension_flags(cert) & EXFLAG_XKUSAGE))
         return true; // no restriction
-    return X509_get_extended_key_usage(cert) & (XKU_CODE_SIGN | XKU_ANYEKU);
+    const uint32_t usage = X509_get_extended_key_usage(cert);
+    return isLeaf ? (usage & XKU_CODE_SIGN) : (usage & (XKU_CODE_SIGN | XKU_ANYEKU));
 }
 
 // Without a code-signing purpose in OpenSSL's table, its rule is applied to
@@ -231,7 +248,7 @@ bool chainAllowsCodeSigning(STACK_OF(X509) * chain)
         return false;
     // The root's own usage does not limit what it signs.
     for (int i = 0; i < qMax(1, count - 1); ++i) {
-        if (!allowsCodeSigning(sk_X509_value(chain, i)))
+        if (!allowsCodeSigning(sk_X509_value(chain, i), i == 0))
             return false;
     }
     return true;
@@ -446,6 +463,10 @@ QString verifiedSigner(const ByteSource &source, const PeLayout &layout, const Q
     const OpenSsl::Pkcs7 p7(d2i_PKCS7(nullptr, &data, long(blob.size())));
     if (!p7 || !PKCS7_type_is_signed(p7.get()) || !p7->d.sign)
         return {};
+    // Behind the signature only zero padding: no signature covers those bytes.
+    const qsizetype parsed = reinterpret_cast<const char *>(data) - blob.constData();
+    if (!isZero(QByteArrayView(blob).sliced(parsed)))
+        return {};
     STACK_OF(PKCS7_SIGNER_INFO) *signers = PKCS7_get_signer_info(p7.get());
     if (sk_PKCS7_SIGNER_INFO_num(signers) != 1)
         return {};
@@ -468,8 +489,10 @@ QString verifiedSigner(const ByteSource &source, const PeLayout &layout, const Q
     X509 *cert = sk_X509_value(signerCerts.get(), 0);
 
     // Like WinTrust, a valid timestamp moves the chain check to the time it
-    // proves, so signatures outlive their certificates.
-    const std::optional<time_t> signedAt = provenSigningTime(p7.get(), signer, anchors);
+    // proves, so signatures outlive their certificates; except with lifetime
+    // signing, whose signatures end with the certificate.
+    const std::optional<time_t> signedAt
+        = hasExtendedKeyUsage(cert, LifetimeSigningOid) ? std::nullopt : provenSigningTime(p7.get(), signer, anchors);
     if (!verifyChain(cert, p7->d.sign->cert, anchors, signedAt, Purpose::CodeSigning))
         return {};
     return simpleDisplayName(cert);

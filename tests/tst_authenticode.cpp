@@ -86,11 +86,49 @@ PKCS7_SIGNER_INFO *firstSigner(PKCS7 *p7)
     return sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7), 0);
 }
 
-enum class Change { None, FlipCode, FlipChecksum, TruncateToHalf, TruncateHeaders, UnknownDigestAlgorithm };
+enum class Change {
+    None,
+    FlipCode,
+    FlipChecksum,
+    TruncateToHalf,
+    TruncateHeaders,
+    UnknownDigestAlgorithm,
+    MoveTableIntoCode,
+    MoveTableIntoHeaders,
+    JunkAfterTheEntry,
+    ZerosPastTheAlignment,
+    JunkAfterTheSignature,
+};
+
+// What osslsigncode's own verifier says of a case: the same as ours, or it
+// accepts what we refuse because it does not apply that rule.
+enum class Osslsigncode { Agrees, IgnoresLifetimeSigning, IgnoresBytesAfterTheSignature };
+
+// The signed image rebuilt with its certificate table at `offset`, and the
+// bytes that stood from there on behind it: the image digest, which skips
+// the table, stays the same, while the loader now maps the table (or
+// whatever an attacker puts there) where the code was.
+QByteArray withTableMovedTo(const QByteArray &image, int offset)
+{
+    const int table = certTableOffset(image);
+    const QByteArray certificates = image.mid(table);
+    QByteArray moved = image.left(offset) + certificates + image.mid(offset, table - offset);
+    put32(moved, certEntryOffset(moved), quint32(offset));
+    return moved;
+}
+
+// The certificate table made `extra` bytes longer, the bytes appended at its end.
+QByteArray withTableExtended(QByteArray image, const QByteArray &extra)
+{
+    const int entry = certEntryOffset(image);
+    put32(image, entry + 4, qFromLittleEndian<quint32>(image.constData() + entry + 4) + quint32(extra.size()));
+    return image + extra;
+}
 
 } // namespace
 
 Q_DECLARE_METATYPE(Change)
+Q_DECLARE_METATYPE(Osslsigncode)
 
 QByteArray TstAuthenticode::readFixture(const QString &name) const
 {
@@ -138,29 +176,52 @@ void TstAuthenticode::signer_data()
     QTest::addColumn<bool>("trustTestCa");
     QTest::addColumn<Change>("change");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<Osslsigncode>("osslsigncode");
 
     const QString publisher = QStringLiteral("Orvalin Test Publisher");
-    QTest::newRow("PE32+") << "signed64.exe" << true << Change::None << publisher;
-    QTest::newRow("PE32") << "signed32.exe" << true << Change::None << publisher;
-    QTest::newRow("SHA-1 image digest") << "sha1.exe" << true << Change::None << publisher;
-    QTest::newRow("no CN gives the OU") << "nocn.exe" << true << Change::None << "Orvalin Signing Unit";
-    QTest::newRow("checksum changed") << "signed64.exe" << true << Change::FlipChecksum << publisher;
-    QTest::newRow("code changed") << "signed64.exe" << true << Change::FlipCode << QString();
-    QTest::newRow("PE32 code changed") << "signed32.exe" << true << Change::FlipCode << QString();
-    QTest::newRow("unknown digest algorithm") << "signed64.exe" << true << Change::UnknownDigestAlgorithm << QString();
-    QTest::newRow("CA not trusted") << "signed64.exe" << false << Change::None << QString();
-    QTest::newRow("not a code-signing certificate") << "serverauth.exe" << true << Change::None << QString();
-    QTest::newRow("expired, no timestamp") << "expired.exe" << true << Change::None << QString();
+    const auto agrees = Osslsigncode::Agrees;
+    QTest::newRow("PE32+") << "signed64.exe" << true << Change::None << publisher << agrees;
+    QTest::newRow("PE32") << "signed32.exe" << true << Change::None << publisher << agrees;
+    QTest::newRow("SHA-1 image digest") << "sha1.exe" << true << Change::None << publisher << agrees;
+    QTest::newRow("no CN gives the OU") << "nocn.exe" << true << Change::None << "Orvalin Signing Unit" << agrees;
+    QTest::newRow("checksum changed") << "signed64.exe" << true << Change::FlipChecksum << publisher << agrees;
+    QTest::newRow("code changed") << "signed64.exe" << true << Change::FlipCode << QString() << agrees;
+    QTest::newRow("PE32 code changed") << "signed32.exe" << true << Change::FlipCode << QString() << agrees;
+    QTest::newRow("unknown digest algorithm")
+        << "signed64.exe" << true << Change::UnknownDigestAlgorithm << QString() << agrees;
+    QTest::newRow("CA not trusted") << "signed64.exe" << false << Change::None << QString() << agrees;
+    QTest::newRow("not a code-signing certificate") << "serverauth.exe" << true << Change::None << QString() << agrees;
+    QTest::newRow("any purpose is not code signing") << "anyeku.exe" << true << Change::None << QString() << agrees;
+    QTest::newRow("no purposes named: any") << "noeku.exe" << true << Change::None << "Orvalin No EKU" << agrees;
+    QTest::newRow("expired, no timestamp") << "expired.exe" << true << Change::None << QString() << agrees;
     QTest::newRow("expired, timestamped while valid")
-        << "expired-stamped.exe" << true << Change::None << "Orvalin Former Publisher";
+        << "expired-stamped.exe" << true << Change::None << "Orvalin Former Publisher" << agrees;
     QTest::newRow("expired, timestamped after expiry")
-        << "expired-stamped-late.exe" << true << Change::None << QString();
-    QTest::newRow("timestamped, code changed") << "expired-stamped.exe" << true << Change::FlipCode << QString();
-    QTest::newRow("unsigned PE32+") << "unsigned64.exe" << true << Change::None << QString();
-    QTest::newRow("unsigned PE32") << "unsigned32.exe" << true << Change::None << QString();
-    QTest::newRow("truncated in the signature") << "signed64.exe" << true << Change::TruncateToHalf << QString();
-    QTest::newRow("truncated in the headers") << "signed64.exe" << true << Change::TruncateHeaders << QString();
-    QTest::newRow("ELF") << QString() << true << Change::None << QString();
+        << "expired-stamped-late.exe" << true << Change::None << QString() << agrees;
+    QTest::newRow("lifetime signing, expired, timestamped while valid")
+        << "lifetime-stamped.exe" << true << Change::None << QString() << Osslsigncode::IgnoresLifetimeSigning;
+    QTest::newRow("lifetime signing, valid")
+        << "lifetime-valid.exe" << true << Change::None << "Orvalin Lifetime Publisher" << agrees;
+    QTest::newRow("timestamped, code changed")
+        << "expired-stamped.exe" << true << Change::FlipCode << QString() << agrees;
+    QTest::newRow("table moved in front of the code")
+        << "signed64.exe" << true << Change::MoveTableIntoCode << QString() << agrees;
+    QTest::newRow("table moved into the headers' padding")
+        << "signed64.exe" << true << Change::MoveTableIntoHeaders << QString() << agrees;
+    QTest::newRow("table longer than its entry")
+        << "signed64.exe" << true << Change::JunkAfterTheEntry << QString() << agrees;
+    QTest::newRow("zeros past the entry's alignment")
+        << "signed64.exe" << true << Change::ZerosPastTheAlignment << QString() << agrees;
+    QTest::newRow("bytes behind the signature in its entry")
+        << "signed64.exe" << true << Change::JunkAfterTheSignature << QString()
+        << Osslsigncode::IgnoresBytesAfterTheSignature;
+    QTest::newRow("unsigned PE32+") << "unsigned64.exe" << true << Change::None << QString() << agrees;
+    QTest::newRow("unsigned PE32") << "unsigned32.exe" << true << Change::None << QString() << agrees;
+    QTest::newRow("truncated in the signature")
+        << "signed64.exe" << true << Change::TruncateToHalf << QString() << agrees;
+    QTest::newRow("truncated in the headers")
+        << "signed64.exe" << true << Change::TruncateHeaders << QString() << agrees;
+    QTest::newRow("ELF") << QString() << true << Change::None << QString() << agrees;
 }
 
 // Each case is cross-checked with osslsigncode's own verifier, so the
@@ -171,6 +232,7 @@ void TstAuthenticode::signer()
     QFETCH(bool, trustTestCa);
     QFETCH(Change, change);
     QFETCH(QString, expected);
+    QFETCH(Osslsigncode, osslsigncode);
 
     QByteArray bytes;
     if (file.isEmpty()) {
@@ -205,6 +267,28 @@ void TstAuthenticode::signer()
         bytes[at + sha256.size() - 1] = char(0x7f);
         break;
     }
+    case Change::MoveTableIntoCode:
+        bytes = withTableMovedTo(bytes, CodeOffset);
+        break;
+    case Change::MoveTableIntoHeaders:
+        // Right behind the PE32+ optional header and the one section header,
+        // inside SizeOfHeaders.
+        bytes = withTableMovedTo(bytes, PeFixture::OptionalHeaderOffset + 0xf0 + 40);
+        break;
+    case Change::JunkAfterTheEntry:
+        bytes = withTableExtended(bytes, QByteArray("\x90\x90\x90\x90\xcc\xcc\xcc\xc3", 8));
+        break;
+    case Change::ZerosPastTheAlignment:
+        bytes = withTableExtended(bytes, QByteArray(8, '\0'));
+        break;
+    case Change::JunkAfterTheSignature: {
+        // The entry and the table grow together: the table stays exactly
+        // filled, but the entry carries bytes behind its DER signature.
+        const int table = certTableOffset(bytes);
+        put32(bytes, table, qFromLittleEndian<quint32>(bytes.constData() + table) + 8);
+        bytes = withTableExtended(bytes, QByteArray("\xcc\xcc\xcc\xcc\xcc\xcc\xcc\xc3", 8));
+        break;
+    }
     }
     const QString path = m_dir.filePath(QStringLiteral("case.bin"));
     QVERIFY(writeFile(path, bytes));
@@ -216,7 +300,11 @@ void TstAuthenticode::signer()
     QCOMPARE(Authenticode::signerName(Authenticode::BufferSource(bytes), anchors), expected);
 
     QByteArray output;
-    QVERIFY2(osslsigncodeAccepts(path, trustTestCa, &output) == !expected.isEmpty(), output.constData());
+    const bool accepted = osslsigncodeAccepts(path, trustTestCa, &output);
+    if (osslsigncode == Osslsigncode::Agrees)
+        QVERIFY2(accepted == !expected.isEmpty(), output.constData());
+    else
+        QVERIFY2(accepted && expected.isEmpty(), output.constData());
 }
 
 void TstAuthenticode::hostileHeaders_data()
@@ -385,6 +473,13 @@ void TstAuthenticode::realWorldSignature()
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QByteArray bytes = file.readAll();
+
+    // Its table moved in front of the first section's code (new code could
+    // stand in it): the digest still matches, the publisher must not.
+    const QByteArray moved = withTableMovedTo(bytes, PeFixture::firstSectionOffset(bytes));
+    QVERIFY(moved.size() == bytes.size() && moved != bytes);
+    QCOMPARE(Authenticode::signerName(Authenticode::BufferSource(moved), Authenticode::TrustAnchors()), QString());
+
     const qsizetype middle = bytes.size() / 2;
     bytes[middle] = char(bytes[middle] ^ 0x01);
     const QString changed = m_dir.filePath(QStringLiteral("snoretoast-changed.exe"));
