@@ -2,11 +2,13 @@
 
 #include "opensslptr.h"
 #include "peimage.h"
+#include "truststore.h"
 
 #include <QFile>
 
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <optional>
 
 #include <openssl/err.h>
@@ -191,26 +193,6 @@ QByteArrayView indirectDataDer(PKCS7 *p7)
 
 // ---- Trust ----
 
-OpenSsl::Store makeStore(const TrustAnchors &anchors, std::optional<time_t> at)
-{
-    OpenSsl::Store store(X509_STORE_new());
-    if (!store)
-        return nullptr;
-    if (anchors.systemStore && X509_STORE_set_default_paths(store.get()) != 1)
-        return nullptr;
-    if (!anchors.extraPem.isEmpty()) {
-        OpenSsl::Bio pem(BIO_new_mem_buf(anchors.extraPem.constData(), int(anchors.extraPem.size())));
-        while (OpenSsl::Cert cert{PEM_read_bio_X509(pem.get(), nullptr, nullptr, nullptr)}) {
-            if (X509_STORE_add_cert(store.get(), cert.get()) != 1)
-                return nullptr;
-        }
-        ERR_clear_error(); // the loop ends on "no start line"
-    }
-    if (at)
-        X509_VERIFY_PARAM_set_time(X509_STORE_get0_param(store.get()), *at);
-    return store;
-}
-
 // Whether the certificate names this extended key usage.
 bool hasExtendedKeyUsage(X509 *cert, const char *oid)
 {
@@ -259,10 +241,13 @@ enum class Purpose { CodeSigning, Timestamping };
 bool verifyChain(X509 *leaf, STACK_OF(X509) * untrusted, const TrustAnchors &anchors, std::optional<time_t> at,
                  Purpose purpose)
 {
-    const OpenSsl::Store store = makeStore(anchors, at);
+    const std::shared_ptr<X509_STORE> store = TrustStore::shared(anchors);
     const OpenSsl::StoreContext context(X509_STORE_CTX_new());
     if (!store || !context || X509_STORE_CTX_init(context.get(), store.get(), leaf, untrusted) != 1)
         return false;
+    // On the context, not the shared store: other threads check other times.
+    if (at)
+        X509_STORE_CTX_set_time(context.get(), 0, *at);
     if (purpose == Purpose::Timestamping && X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_TIMESTAMP_SIGN) != 1)
         return false;
     if (X509_verify_cert(context.get()) != 1)
@@ -524,6 +509,11 @@ QString signerName(const QString &filePath, const TrustAnchors &anchors)
 QString signerName(const QString &filePath)
 {
     return signerName(filePath, TrustAnchors());
+}
+
+quint64 systemTrustGeneration()
+{
+    return TrustStore::systemGeneration();
 }
 
 } // namespace Authenticode

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
 #include <QtEndian>
 #include <QtTest>
 
@@ -29,6 +31,7 @@ private slots:
     void counterSignature_data();
     void counterSignature();
     void realWorldSignature();
+    void checksOnManyThreadsShareOneStore();
 
 private:
     QString fixture(const QString &name) const { return m_dir.filePath(name); }
@@ -485,6 +488,28 @@ void TstAuthenticode::realWorldSignature()
     const QString changed = m_dir.filePath(QStringLiteral("snoretoast-changed.exe"));
     QVERIFY(writeFile(changed, bytes));
     QCOMPARE(Authenticode::signerName(changed), QString());
+}
+
+// One store serves every thread, and each check keeps its own time: a
+// timestamped signature checked at its signing time beside an expired one
+// checked now, many times over on the pool, each gets its own answer.
+void TstAuthenticode::checksOnManyThreadsShareOneStore()
+{
+    const QList<QPair<QByteArray, QString>> cases{
+        {readFixture(QStringLiteral("expired-stamped.exe")), QStringLiteral("Orvalin Former Publisher")},
+        {readFixture(QStringLiteral("expired.exe")), QString()},
+        {readFixture(QStringLiteral("signed64.exe")), QStringLiteral("Orvalin Test Publisher")}};
+    const Authenticode::TrustAnchors anchors = testAnchors();
+    QList<int> work;
+    for (int i = 0; i < 300; ++i)
+        work.append(i % int(cases.size()));
+    QThreadPool pool;
+    pool.setMaxThreadCount(6);
+    const QList<bool> right = QtConcurrent::blockingMapped(&pool, work, [&](int which) {
+        return Authenticode::signerName(Authenticode::BufferSource(cases.at(which).first), anchors)
+               == cases.at(which).second;
+    });
+    QCOMPARE(right.count(false), 0);
 }
 
 QTEST_GUILESS_MAIN(TstAuthenticode)
