@@ -67,10 +67,10 @@ Orvalin::Orvalin(QWidget *parent)
     const WindowPlacement placement
         = WindowPlacement::compute(ratio, QSysInfo::kernelType(), screenRect, usableRect, frameGeometry());
     if (placement.fixedSize) {
-        setFixedSize(size());
+        setFixedSize(placement.size);
     } else {
-        setMinimumSize(WindowPlacement::minimumSize);
-        resize(WindowPlacement::formSize);
+        setMinimumSize(WindowPlacement::minimumSize.boundedTo(placement.size));
+        resize(placement.size);
     }
     move(placement.position);
     if (auto *mainLayout = qobject_cast<QVBoxLayout *>(layout()))
