@@ -114,8 +114,8 @@ void checkLabel(const QLabel *label, QStringList &problems)
     if (label->wordWrap()) {
         const int needed = label->heightForWidth(label->width());
         if (needed > label->height())
-            problems << describe(label) + QStringLiteral(": wrapped text needs %1 px, has %2").arg(needed).arg(
-                            label->height());
+            problems << describe(label)
+                            + QStringLiteral(": wrapped text needs %1 px, has %2").arg(needed).arg(label->height());
         return;
     }
     const QSize needed = label->sizeHint();
@@ -137,7 +137,7 @@ void checkControl(const QWidget *widget, QStringList &problems)
 void checkTabBar(const QTabBar *bar, QStringList &problems)
 {
     const bool horizontal = bar->shape() == QTabBar::RoundedNorth || bar->shape() == QTabBar::RoundedSouth
-        || bar->shape() == QTabBar::TriangularNorth || bar->shape() == QTabBar::TriangularSouth;
+                            || bar->shape() == QTabBar::TriangularNorth || bar->shape() == QTabBar::TriangularSouth;
     const QSize needed = bar->sizeHint();
     if ((horizontal && needed.width() > bar->width()) || (!horizontal && needed.height() > bar->height()))
         problems << describe(bar) + QStringLiteral(": tabs need ") + sizeText(needed) + QStringLiteral(", have ")

@@ -74,8 +74,9 @@ const QSize defaultSize(560, 600);
 const QSize minimumSize(480, 520);
 
 // Texts as long as the agent sends them.
-const QString longError = QStringLiteral("认证失败：用户名或密码错误，或一次性密码已过期。请确认后重试；如果问题持续存在，"
-                                         "请联系贵单位 IT 服务台并提供连接日志。");
+const QString longError
+    = QStringLiteral("认证失败：用户名或密码错误，或一次性密码已过期。请确认后重试；如果问题持续存在，"
+                     "请联系贵单位 IT 服务台并提供连接日志。");
 
 void addLanguageThemeRows(const std::function<void(const QByteArray &, bool, bool)> &add)
 {
@@ -151,7 +152,7 @@ QString widestParts(QWidget *window, const QSize &size)
             parts << QStringLiteral("%1 needs %2x%3").arg(area->objectName()).arg(needed.width()).arg(needed.height());
     }
     return QStringLiteral("the window cannot take %1x%2: ").arg(size.width()).arg(size.height())
-        + parts.join(QLatin1String(", "));
+           + parts.join(QLatin1String(", "));
 }
 
 // The values of a session as the agent reports them, the longest first.
@@ -179,14 +180,22 @@ void TestLayoutFit::auditFindsCuts_data()
 {
     QTest::addColumn<QString>("fixture");
     QTest::addColumn<QString>("finding");
-    QTest::newRow("button below its text") << "squeezed button" << "squeezed to";
-    QTest::newRow("label text wider than the label") << "narrow label" << "text needs";
-    QTest::newRow("wrapped text taller than the label") << "short wrapped label" << "wrapped text needs";
-    QTest::newRow("elided without the full text") << "elided label" << "elided without";
-    QTest::newRow("elided with the full text as tooltip") << "elided label with tooltip" << "";
-    QTest::newRow("child outside its parent") << "child outside" << "is cut by";
-    QTest::newRow("page past a bar that is off") << "page past a bar that is off" << "cannot be scrolled to";
-    QTest::newRow("page within reach of the bar") << "page within reach" << "";
+    QTest::newRow("button below its text") << "squeezed button"
+                                           << "squeezed to";
+    QTest::newRow("label text wider than the label") << "narrow label"
+                                                     << "text needs";
+    QTest::newRow("wrapped text taller than the label") << "short wrapped label"
+                                                        << "wrapped text needs";
+    QTest::newRow("elided without the full text") << "elided label"
+                                                  << "elided without";
+    QTest::newRow("elided with the full text as tooltip") << "elided label with tooltip"
+                                                          << "";
+    QTest::newRow("child outside its parent") << "child outside"
+                                              << "is cut by";
+    QTest::newRow("page past a bar that is off") << "page past a bar that is off"
+                                                 << "cannot be scrolled to";
+    QTest::newRow("page within reach of the bar") << "page within reach"
+                                                  << "";
 }
 
 // The audit itself, on small windows built to show each kind of cut, so a
@@ -429,9 +438,8 @@ void TestLayoutFit::messageBoxes()
             "ProfileManager", "This software can save passwords in the Keychain of the operating system to avoid "
                               "plaintext passwords, but you should evaluate whether your usage scenarios allow saving "
                               "passwords and avoid potential security risks.");
-        problems = auditModalBox([this, notice] {
-            MessageBoxes::showTips(window->findChild<ProfileManager *>(), notice);
-        });
+        problems
+            = auditModalBox([this, notice] { MessageBoxes::showTips(window->findChild<ProfileManager *>(), notice); });
     } else {
         ConnectionHistory &history = window->findChild<SessionController *>()->history();
         history.record(ConnectionHistory::connectRequested);
