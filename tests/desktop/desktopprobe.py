@@ -281,16 +281,25 @@ def a11y_card(pid):
 
 
 def a11y_text(pid, name):
+    """The text a reader reads for the control named `name`: its text
+    interface where it has one, else its description."""
+    seen = []
     for node in walk(application(pid)):
         try:
-            if node.name == name and showing(node) and node.getRoleName() != "page tab":
+            if node.name != name or not showing(node) or node.getRoleName() == "page tab":
+                continue
+            seen.append("%s %s" % (node.getRoleName(), node.get_interfaces()))
+            try:
                 text = node.queryText()
                 return text.getText(0, text.characterCount)
-        except NotImplementedError:
+            except NotImplementedError:
+                pass
+            if node.description:
+                return node.description
+        except Exception as error:
+            seen.append(str(error))
             continue
-        except Exception:
-            continue
-    fail("no showing text named %r" % name)
+    fail("no readable text named %r (%s)" % (name, "; ".join(seen)))
 
 
 def a11y_audit(pid, tabs):
