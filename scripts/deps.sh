@@ -14,8 +14,10 @@ packages=(
     g++-mingw-w64-x86-64-posix wine wine64
     clang-14 libclang-rt-14-dev clang-format-14
     # the real desktops (tests/desktop/): sway, waybar's tray and grim on
-    # Wayland, trayer's XEmbed tray on X11, the accessibility bus
+    # Wayland, GNOME Shell with the AppIndicator extension, trayer's XEmbed
+    # tray on X11, the accessibility bus
     qt6-wayland sway waybar grim trayer xdotool x11-utils x11-apps
+    gnome-shell gnome-shell-extension-appindicator
     at-spi2-core python3-pyatspi python3-dbus
 )
 # npm fetches a test fixture; Node.js distributions other than Debian's ship it

@@ -7,6 +7,9 @@
 #
 #   session_main BIN_DIR OUT_DIR [inner]   (the script's own arguments)
 #
+# It runs in a private mount namespace too; a script may define session_outer,
+# run as root there before the switch.
+#
 # The session script defines session_body, run in the inner phase with
 # $client_bin, $root, $out and $sim_log set; helpers below start and stop the
 # client and wait for the simulator's log.
@@ -100,9 +103,12 @@ session_main() {
             return 1
         fi
         if [ -z "${ORVALIN_NETNS:-}" ]; then
-            ORVALIN_NETNS=1 exec unshare -n bash "$0" "$@"
+            ORVALIN_NETNS=1 exec unshare -n -m bash "$0" "$@"
         fi
         ip link set lo up
+        # A session may need more of the machine made its own (mounts, a
+        # system bus); it runs as root inside the namespaces.
+        if declare -F session_outer >/dev/null; then session_outer; fi
         rm -rf "$out"
         mkdir -p "$out"
         root=$(mktemp -d -t orvalin-desktop.XXXXXX)

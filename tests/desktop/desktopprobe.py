@@ -7,6 +7,7 @@
   desktopprobe.py tray-wait PID SECONDS    waits until the watcher lists the item
   desktopprobe.py tray-click PID LABEL     clicks a menu entry through the exported menu
   desktopprobe.py tray-activate PID        a plain click on the icon
+  desktopprobe.py a11y-window PID          "visible" when the client shows a window, else "hidden"
   desktopprobe.py a11y-tree PID            every showing control: role, name, states (JSON)
   desktopprobe.py a11y-audit PID TAB...    presses each tab in turn and lists every showing
                                            control without a role or a name; fails if any
@@ -54,8 +55,13 @@ def item_of(bus, pid):
     """The (service, path) of the item whose connection belongs to pid."""
     daemon = bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
     for entry in registered_items(bus):
-        service, _, path = entry.partition("/")
-        path = "/" + path if path else "/StatusNotifierItem"
+        # Hosts write "service/path" (waybar) or "service@/path" (GNOME's
+        # AppIndicator extension), or the bare service.
+        if "@/" in entry:
+            service, _, path = entry.partition("@")
+        else:
+            service, _, path = entry.partition("/")
+            path = "/" + path if path else "/StatusNotifierItem"
         try:
             owner_pid = int(daemon.GetConnectionUnixProcessID(service, dbus_interface="org.freedesktop.DBus"))
         except Exception:  # an item whose owner has gone
@@ -63,6 +69,9 @@ def item_of(bus, pid):
         if owner_pid == pid:
             return service, path
     return None
+
+
+
 
 
 def menu_layout(bus, service, menu_path):
@@ -135,8 +144,8 @@ def tray_click(pid, label):
     state = tray_state(pid)
     for entry in state["menu"]:
         if entry["label"] == label:
-            service, _, path = state["address"].partition("/")
-            item = bus.get_object(service, "/" + path)
+            service, path = item_of(bus, pid)
+            item = bus.get_object(service, path)
             menu_path = str(item.Get(ITEM, "Menu", dbus_interface=PROPS))
             import dbus
 
@@ -270,6 +279,18 @@ def press(node):
     fail("the action of %r did not run" % node.name)
 
 
+def a11y_window(pid):
+    import pyatspi
+
+    for window in application(pid):
+        try:
+            if window.getRoleName() in ("frame", "window", "dialog", "filler") and showing(window):
+                return "visible"
+        except Exception:
+            continue
+    return "hidden"
+
+
 def a11y_card(pid):
     for node in walk(application(pid)):
         try:
@@ -346,6 +367,8 @@ def main(argv):
         press(find(pid, "push button", rest[0]))
     elif command == "a11y-menu-press":
         press(find(pid, "menu item", rest[0]))
+    elif command == "a11y-window":
+        print(a11y_window(pid))
     elif command == "a11y-card":
         print(a11y_card(pid))
     elif command == "a11y-text":
