@@ -112,13 +112,19 @@ session_main() {
         rm -rf "$out"
         mkdir -p "$out"
         root=$(mktemp -d -t orvalin-desktop.XXXXXX)
-        trap 'kill $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$root"' EXIT
+        # The checkout may sit where the account cannot read (/root): the
+        # scripts and the programs it runs are copied into the session's own
+        # folder, and its pictures and logs copied back at the end.
+        session_out=$out
+        trap 'kill $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; cp -r "$root/out/." "$session_out/" || true; rm -rf "$root"' EXIT
         mkdir -m 0700 "$root/home" "$root/run" "$root/config" "$root/data" "$root/tmp"
+        mkdir "$root/out" "$root/bin" "$root/desktop"
+        cp "$bin/KestrumSSLVPN" "$bin/screengrab" "$root/bin/"
+        cp "$desktop_dir"/*.sh "$desktop_dir"/*.py "$root/desktop/"
         chown -R "$session_uid:$session_uid" "$root"
-        chmod 0755 "$root"
-        chown "$session_uid:$session_uid" "$out"
+        chmod 0755 "$root" "$root/bin" "$root/desktop"
         # The simulator is the root-owned agent the client trusts.
-        "$bin/tunwarden-sim" >"$out/simulator.log" 2>&1 &
+        "$bin/tunwarden-sim" >"$root/out/simulator.log" 2>&1 &
         wait_for 10 bash -c '(exec 3<>/dev/tcp/127.0.0.1/6210)' || {
             echo "the simulator did not listen on 127.0.0.1:6210" >&2
             return 1
@@ -127,7 +133,7 @@ session_main() {
         setpriv --reuid="$session_uid" --regid="$session_uid" --clear-groups \
             env -i PATH=/usr/local/bin:/usr/bin:/bin HOME="$root/home" XDG_RUNTIME_DIR="$root/run" \
             XDG_CONFIG_HOME="$root/config" XDG_DATA_HOME="$root/data" TMPDIR="$root/tmp" LANG=C.UTF-8 \
-            dbus-run-session -- bash "$0" "$bin" "$out" inner || status=$?
+            dbus-run-session -- bash "$root/desktop/$(basename "$0")" "$root/bin" "$root/out" inner || status=$?
         return $status
     fi
 

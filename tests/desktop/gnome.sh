@@ -12,7 +12,8 @@
 source "$(dirname "$0")/common.sh"
 
 session_outer() {
-    mount -t tmpfs none /run/systemd
+    if [ -d /run/systemd ]; then mount -t tmpfs none /run/systemd; fi
+    mkdir -p /run/dbus
     mount -t tmpfs none /run/dbus
     dbus-daemon --system --fork --nopidfile
 }
