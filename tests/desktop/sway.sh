@@ -25,7 +25,7 @@ found = [n for n in nodes(json.load(sys.stdin)) if n.get("pid") == pid and n.get
 print("visible" if any(n.get("visible") for n in found) else "hidden")' "$client_pid"
 }
 
-window_is() { [ "$(window_state)" = "$1" ]; }
+window_is() { ! client_gone && [ "$(window_state)" = "$1" ]; }
 
 tray_field() { probe tray "$client_pid" | /usr/bin/python3 -c "import json,sys; print(json.load(sys.stdin)['$1'])"; }
 tray_menu() {

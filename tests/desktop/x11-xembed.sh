@@ -20,7 +20,8 @@ window_visible() {
     done
     return 1
 }
-window_hidden() { ! window_visible; }
+# Hidden, not gone: the client still runs.
+window_hidden() { ! client_gone && ! window_visible; }
 
 # The client's window embedded in the tray: a window of the client whose
 # ancestors include trayer's.
@@ -44,7 +45,7 @@ tray_window() {
     return 1
 }
 
-icon_picture() { # the embedded icon's pixels
+icon_picture() { # the embedded icon's pixels, past xwd's header
     local window
     window=$(tray_window) || return 1
     xwd -silent -id "$window" | tail -c +200 | sha256sum | cut -d' ' -f1
