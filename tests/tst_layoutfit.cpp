@@ -252,6 +252,9 @@ void TestLayoutFit::mainWindow_data()
     addLanguageThemeRows([](const QByteArray &name, bool chinese, bool dark) {
         QTest::addRow("%s 560x600", name.constData()) << chinese << dark << defaultSize;
         QTest::addRow("%s 480x520", name.constData()) << chinese << dark << minimumSize;
+        // The usable height of a 1366 x 768 laptop at 175 %, which the
+        // window takes when the form's 600 pixels do not fit.
+        QTest::addRow("%s 560x411", name.constData()) << chinese << dark << QSize(560, 411);
     });
 }
 
