@@ -34,6 +34,7 @@
 #include "softwaretab.h"
 #include "textbrowser.h"
 #include "traycontroller.h"
+#include "windowplacement.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -162,6 +163,9 @@ std::unique_ptr<Orvalin> openWindow(const QString &theme, const QUrl &agentUrl)
     configManager->config.insert(QStringLiteral("theme"), theme);
     auto window = std::make_unique<Orvalin>();
     window->setAgentUrl(agentUrl);
+    // The form's size whatever the screen: the offscreen one is 800 x 600,
+    // too small for the window once scaled, where it would shrink to fit.
+    window->setFixedSize(WindowPlacement::formSize);
     window->show();
     settle(400); // the deferred set-up runs 50 ms after the first show
     fillInventory(*window);
