@@ -17,7 +17,7 @@
 
 int main(int argc, char *argv[])
 {
-    qSetMessagePattern(QStringLiteral("%{type}:[%{file}:%{line}]  %{message}"));
+    qSetMessagePattern(logMessagePattern);
     QCoreApplication::setApplicationName(QStringLiteral("Orvalin"));
     configLocation = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     tempLocation = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
