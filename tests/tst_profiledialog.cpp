@@ -214,6 +214,7 @@ private slots:
     void deleteKeepsUnrestoredPassword();
     void saveKeepsUnrestoredCredential_data();
     void saveKeepsUnrestoredCredential();
+    void newProfileWithoutPasswordIsRestored();
     void windowSelectsLastProfile_data();
     void windowSelectsLastProfile();
     void windowWithoutProfileFile();
@@ -640,6 +641,27 @@ void TestProfileDialog::saveKeepsUnrestoredCredential()
     reader.readKey(QStringLiteral("office"));
     QVERIFY(read.wait(waitMs));
     QCOMPARE(read.first().at(1).toString(), stored);
+}
+
+// A new profile saved with the password left empty still gets its entry, so
+// the next start reads it back and announces it (which automatic log-on
+// waits for).
+void TestProfileDialog::newProfileWithoutPasswordIsRestored()
+{
+    Fixture f;
+    QSignalSpy stored(&f.dialog->keyChain, &KeyChainClass::keyStored);
+    f.fill(QStringLiteral("office"), QStringLiteral("vpn.example.com"), QStringLiteral("alice"));
+    f.save();
+    QVERIFY(stored.wait(waitMs));
+    QCOMPARE(stored.first().first().toString(), QStringLiteral("office"));
+
+    ProfileManager next;
+    QSignalSpy restored(&next, &ProfileManager::keyRestored);
+    QVERIFY(next.loadProfile());
+    QVERIFY(restored.wait(waitMs));
+    QCOMPARE(restored.first().first().toString(), QStringLiteral("office"));
+    QCOMPARE(next.profiles.value(QStringLiteral("office")).toObject().value(QStringLiteral("password")),
+             QJsonValue(QString()));
 }
 
 void TestProfileDialog::windowSelectsLastProfile_data()
