@@ -26,6 +26,7 @@ ProfileManager::ProfileManager(QWidget *parent)
     setFixedSize(426, 370);
 
     connect(&store, &ProfileStore::keyRestored, this, &ProfileManager::keyRestored);
+    connect(&store, &ProfileStore::credentialStoreUnavailable, this, &ProfileManager::credentialStoreUnavailable);
     // A failed profile file is the main window's business: the box belongs to it.
     connect(&store, &ProfileStore::fileFailed, this,
             [this](const QString &text) { MessageBoxes::showError(parentWidget(), text); });
