@@ -246,7 +246,9 @@ void ProfileStore::onKeyWriteFailed(Credential &credential, const QString &key)
         credential.inFile.insert(key, unsaved.value());
         rewriteFile();
     }
-    if (!unavailableTold) {
+    // Told when it costs the user something: a value they saved is not kept
+    // beyond this run. A value moving out of the file just stays there.
+    if (credential.setByUser.contains(key) && !unavailableTold) {
         unavailableTold = true;
         emit credentialStoreUnavailable();
     }

@@ -72,8 +72,8 @@ signals:
     // The profile file could not be opened or written. Without a listener the
     // text goes to the application's error sink.
     void fileFailed(const QString &text);
-    // The credential store turned a write down (there is none, or it is
-    // locked or refusing). Told once per run, at the first such write.
+    // The credential store turned down a value the user saved (there is no
+    // store, or it is locked or refusing). Told once per run.
     void credentialStoreUnavailable();
 
 private:

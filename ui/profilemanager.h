@@ -44,7 +44,7 @@ public:
 
 signals:
     void keyRestored(const QString &profile);
-    // The credential store turned a write down; told once per run.
+    // The credential store turned down a value the user saved; told once per run.
     void credentialStoreUnavailable();
 
 private:

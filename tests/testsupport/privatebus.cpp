@@ -139,8 +139,8 @@ bool PrivateSessionBus::freezeKeyring()
 
 QString PrivateSessionBus::lookup(const QString &service, const QString &key) const
 {
-    const QByteArray value = runTool({QStringLiteral("lookup"), QStringLiteral("server"), service,
-                                      QStringLiteral("user"), key});
+    const QByteArray value
+        = runTool({QStringLiteral("lookup"), QStringLiteral("server"), service, QStringLiteral("user"), key});
     return value == QByteArrayLiteral("<failed>") ? QString() : QString::fromUtf8(value);
 }
 
