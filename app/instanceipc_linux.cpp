@@ -95,11 +95,11 @@ struct InstanceMemory::Private
 
     bool failFromErrno()
     {
-        const QSharedMemory::SharedMemoryError code = errno == ENOENT                     ? QSharedMemory::NotFound
-                                                      : errno == EACCES || errno == EPERM ? QSharedMemory::PermissionDenied
-                                                      : errno == ENOSPC || errno == ENOMEM
-                                                          ? QSharedMemory::OutOfResources
-                                                          : QSharedMemory::UnknownError;
+        const QSharedMemory::SharedMemoryError code
+            = errno == ENOENT                      ? QSharedMemory::NotFound
+              : errno == EACCES || errno == EPERM  ? QSharedMemory::PermissionDenied
+              : errno == ENOSPC || errno == ENOMEM ? QSharedMemory::OutOfResources
+                                                   : QSharedMemory::UnknownError;
         return fail(code, errnoText());
     }
 
