@@ -120,13 +120,13 @@ bool PrivateSessionBus::restartKeyring()
 
 bool PrivateSessionBus::lockKeyring()
 {
-    QProcess busctl;
-    busctl.start(QStringLiteral("busctl"),
-                 {QStringLiteral("--address=") + busAddress, QStringLiteral("call"),
-                  QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
-                  QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("Lock"), QStringLiteral("ao"),
-                  QStringLiteral("1"), QStringLiteral("/org/freedesktop/secrets/collection/login")});
-    return busctl.waitForFinished(10000) && busctl.exitCode() == 0;
+    QProcess send;
+    send.start(QStringLiteral("dbus-send"),
+               {QStringLiteral("--bus=") + busAddress, QStringLiteral("--print-reply"),
+                QStringLiteral("--dest=org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
+                QStringLiteral("org.freedesktop.Secret.Service.Lock"),
+                QStringLiteral("array:objpath:/org/freedesktop/secrets/collection/login")});
+    return send.waitForFinished(10000) && send.exitCode() == 0;
 }
 
 bool PrivateSessionBus::freezeKeyring()
