@@ -4,6 +4,7 @@
 #include "keychainclass.h"
 #include "messageboxes.h"
 #include "orvalin.h"
+#include "policy.h"
 #include "settingstab.h"
 #include "singleapplication.h"
 #include "thememanager.h"
@@ -31,6 +32,7 @@ int main(int argc, char *argv[])
     setErrorSink([](const QString &text) { MessageBoxes::showError(nullptr, text); });
 
     configManager = new ConfigManager;
+    Policy::install(Policy::read());
     QTranslator translator;
     const bool loaded = configManager->loadConfig();
     installCatalogue(translator, loaded, configManager->config, QLocale());

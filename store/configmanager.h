@@ -20,5 +20,19 @@ public:
     static QJsonObject defaults();
     static QString filePath(bool cbor);
 
+    // Settings the administrator fixes (Policy): in `config` they replace the
+    // user's values, but they never reach the file, which keeps what the user
+    // saved (or nothing), so that without the policy the user's choice is back.
+    void setForced(const QJsonObject &forced);
+    bool isForced(const QString &key) const;
+
     QJsonObject config;
+
+private:
+    // The keys the store knows: the defaults' and "theme".
+    static QStringList knownKeys();
+
+    QJsonObject forced;
+    // The file's own values of the known keys, as last loaded or saved.
+    QJsonObject saved;
 };

@@ -43,6 +43,51 @@ QString ProfileStore::secretServiceName()
     return KeyChainClass::serviceName() + QStringLiteral(".secret");
 }
 
+void ProfileStore::setPolicy(const Policy &newPolicy)
+{
+    policy = newPolicy;
+}
+
+bool ProfileStore::passwordsKept() const
+{
+    return policy.allowSavePassword();
+}
+
+bool ProfileStore::userProfilesAllowed() const
+{
+    return policy.allowUserProfiles();
+}
+
+bool ProfileStore::isAdministrators(const QString &name) const
+{
+    return policy.providesProfile(name);
+}
+
+QJsonObject ProfileStore::withPolicyValues(const QString &name, const QJsonObject &entry) const
+{
+    QJsonObject profile = entry;
+    for (const Policy::Profile &gateway : policy.profiles()) {
+        if (gateway.name == name) {
+            profile.insert(QStringLiteral("host"), gateway.host);
+            profile.insert(QStringLiteral("group"), gateway.group);
+        }
+    }
+    return profile;
+}
+
+QJsonObject ProfileStore::asStored(const QString &name, const QJsonObject &profile) const
+{
+    if (!isAdministrators(name))
+        return profile;
+    QJsonObject stored = profile;
+    stored.remove(QLatin1String("host"));
+    stored.remove(QLatin1String("group"));
+    const QJsonObject own = shadowed.value(name);
+    for (auto it = own.constBegin(); it != own.constEnd(); ++it)
+        stored.insert(it.key(), it.value());
+    return stored;
+}
+
 bool ProfileStore::loadProfile(bool cbor)
 {
     QFile file(filePath(cbor));
@@ -53,14 +98,52 @@ bool ProfileStore::loadProfile(bool cbor)
     }
     const QByteArray bytes = file.readAll();
     file.close();
-    if (bytes.isEmpty())
-        return true;
-
-    profiles = decodeStoredObject(bytes, cbor);
     loadedCbor = cbor;
+    QJsonObject stored = bytes.isEmpty() ? QJsonObject() : decodeStoredObject(bytes, cbor);
+
+    // A password an older version left in the file is a saved password too.
+    bool passwordsInFile = false;
+    if (!passwordsKept()) {
+        for (auto it = stored.begin(); it != stored.end(); ++it) {
+            QJsonObject profile = it.value().toObject();
+            if (profile.contains(passwords.member)) {
+                profile.remove(passwords.member);
+                *it = profile;
+                passwordsInFile = true;
+            }
+        }
+    }
+
+    profiles = QJsonObject();
+    shadowed.clear();
+    unlisted = QJsonObject();
+    for (const Policy::Profile &gateway : policy.profiles()) {
+        const QJsonObject entry = stored.value(gateway.name).toObject();
+        if (stored.contains(gateway.name)) {
+            QJsonObject own;
+            for (const QLatin1String member : {QLatin1String("host"), QLatin1String("group")}) {
+                if (entry.contains(member))
+                    own.insert(member, entry.value(member));
+            }
+            shadowed.insert(gateway.name, own);
+        }
+        profiles.insert(gateway.name, withPolicyValues(gateway.name, entry));
+    }
+    for (auto it = stored.constBegin(); it != stored.constEnd(); ++it) {
+        if (isAdministrators(it.key()))
+            continue;
+        if (userProfilesAllowed())
+            profiles.insert(it.key(), it.value());
+        else
+            unlisted.insert(it.key(), it.value());
+    }
+
+    QList<Credential *> read{&secrets};
+    if (passwordsKept())
+        read.prepend(&passwords);
     for (auto it = profiles.constBegin(); it != profiles.constEnd(); ++it) {
         const QJsonObject profile = it.value().toObject();
-        for (Credential *credential : {&passwords, &secrets}) {
+        for (Credential *credential : std::as_const(read)) {
             const QJsonValue value = profile.value(credential->member);
             if (value.isString()) {
                 // Usable in memory at once; whether it moves into the store
@@ -71,18 +154,54 @@ bool ProfileStore::loadProfile(bool cbor)
             credential->unsettled.insert(it.key());
             credential->chain->readKey(it.key());
         }
-        readsOut.insert(it.key(), 2);
+        readsOut.insert(it.key(), int(read.size()));
+    }
+
+    if (!passwordsKept()) {
+        // The administrator forbids saved passwords: those in the store go,
+        // listed profiles or not.
+        QStringList names = stored.keys() + profiles.keys();
+        names.removeDuplicates();
+        for (const QString &name : std::as_const(names))
+            passwords.chain->deleteKey(name);
+        if (passwordsInFile)
+            rewriteFile();
     }
     return true;
 }
 
 void ProfileStore::updateModel()
 {
-    model->setStringList(profiles.keys());
+    model->setStringList(orderedNames());
 }
 
-void ProfileStore::saveProfile(const QString &name, const ProfileCredentials &credentials, bool cbor)
+QStringList ProfileStore::orderedNames() const
 {
+    QStringList names;
+    for (const Policy::Profile &gateway : policy.profiles()) {
+        if (profiles.contains(gateway.name))
+            names << gateway.name;
+    }
+    for (auto it = profiles.constBegin(); it != profiles.constEnd(); ++it) {
+        if (!isAdministrators(it.key()))
+            names << it.key();
+    }
+    return names;
+}
+
+void ProfileStore::saveProfile(const QString &name, const ProfileCredentials &requested, bool cbor)
+{
+    ProfileCredentials credentials = requested;
+    if (!passwordsKept()) {
+        // Never kept: not in the store, and not in memory beyond the connect
+        // that asked for it.
+        credentials.password.reset();
+        if (profiles.value(name).isObject()) {
+            QJsonObject profile = profiles.value(name).toObject();
+            profile.remove(passwords.member);
+            profiles.insert(name, profile);
+        }
+    }
     const bool named = !name.isEmpty();
     const std::pair<Credential *, const std::optional<QString> *> given[] = {
         {&passwords, &credentials.password},
@@ -129,11 +248,14 @@ void ProfileStore::forgetCredentials(const QString &name)
 
 bool ProfileStore::writeFile(bool cbor) const
 {
-    QJsonObject stripped = profiles;
-    for (auto it = stripped.begin(); it != stripped.end(); ++it) {
-        if (!it.value().isObject())
+    // The profiles the policy keeps off the list stay as the file had them.
+    QJsonObject stripped = unlisted;
+    for (auto it = profiles.constBegin(); it != profiles.constEnd(); ++it) {
+        if (!it.value().isObject()) {
+            stripped.insert(it.key(), it.value());
             continue;
-        QJsonObject profile = it.value().toObject();
+        }
+        QJsonObject profile = asStored(it.key(), it.value().toObject());
         for (const Credential *credential : {&passwords, &secrets}) {
             const auto kept = credential->inFile.constFind(it.key());
             if (kept != credential->inFile.constEnd())
@@ -141,7 +263,11 @@ bool ProfileStore::writeFile(bool cbor) const
             else
                 profile.remove(credential->member);
         }
-        *it = profile;
+        // A gateway of the policy the user has added nothing to is not the
+        // user's: it stays out of the file.
+        if (profile.isEmpty() && isAdministrators(it.key()) && !shadowed.contains(it.key()))
+            continue;
+        stripped.insert(it.key(), profile);
     }
     return writeFileSafely(filePath(cbor), encodeStoredObject(stripped, cbor));
 }
@@ -268,7 +394,9 @@ void ProfileStore::readSettled(Credential &credential, const QString &key, bool 
     if (--out.value() > 0)
         return;
     readsOut.erase(out);
-    if (passwordAvailable.remove(key) && profiles.contains(key))
+    // Without saved passwords a profile is ready once its secret is in; the
+    // connection asks for the password.
+    if ((passwordAvailable.remove(key) || !passwordsKept()) && profiles.contains(key))
         emit keyRestored(key);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "keychainclass.h"
+#include "policy.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -36,12 +37,27 @@ public:
     // The credential service that holds the profiles' secrets.
     static QString secretServiceName();
 
+    // What the administrator's policy says about profiles; set before the
+    // load. The policy's gateways come first, with its host and group over
+    // whatever the file says under the same name (the file keeps its own).
+    // Without user profiles only the policy's are listed; the others stay
+    // in the file, unlisted. Without saved passwords no password is read,
+    // kept or written, and those the store holds are deleted at the load.
+    void setPolicy(const Policy &policy);
+    bool passwordsKept() const;
+    bool userProfilesAllowed() const;
+    // A profile the policy provides: it cannot be deleted, its host and
+    // group are not the user's to change.
+    bool isAdministrators(const QString &name) const;
+
     // Fills `profiles` from the file (a missing one is created empty) and
     // starts the credential reads of each profile. False only when the file
     // cannot be opened.
     bool loadProfile(bool cbor = false);
-    // Sets the names of `model` to the keys of `profiles`.
+    // Sets the names of `model` to the keys of `profiles`: the policy's
+    // first, in its order, then the user's.
     void updateModel();
+    QStringList orderedNames() const;
     // Writes every profile without its credentials, then stores the given
     // credentials of `name` (nothing for an empty name), and again every value
     // the credential store has not accepted yet. A file that cannot be written
@@ -127,8 +143,19 @@ private:
     void rewriteFile();
     void reportFileFailure();
 
+    // A profile of the policy as the file holds it, its host and group
+    // replaced.
+    QJsonObject withPolicyValues(const QString &name, const QJsonObject &entry) const;
+    // The file's entry for a profile as `profiles` holds it.
+    QJsonObject asStored(const QString &name, const QJsonObject &profile) const;
+
     Credential passwords;
     Credential secrets;
+    Policy policy;
+    // The file's own host and group of the profiles the policy also names.
+    QHash<QString, QJsonObject> shadowed;
+    // The user's profiles that the policy keeps off the list, as the file has them.
+    QJsonObject unlisted;
     // Start-up reads still out, by profile: the profile is announced once all
     // of its credentials have been read, so a connection made on the
     // announcement carries both.

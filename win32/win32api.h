@@ -5,7 +5,9 @@
 // own. The Qt code (the *_win.cpp files) converts to and from QString.
 
 #include <array>
+#include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Win32 {
@@ -114,5 +116,34 @@ ProcessOwner processOwner(unsigned long pid);
 // The process id of a running service, or 0 when it is not running or not
 // known to the service manager.
 unsigned long runningServicePid(const std::wstring &serviceName);
+
+// --- Registry trees ---------------------------------------------------------
+
+enum class RegistryRoot { LocalMachine, CurrentUser };
+
+struct RegistryValue
+{
+    enum class Type { Dword, Text, Other };
+    Type type = Type::Other;
+    unsigned long dword = 0;
+    // REG_SZ or REG_EXPAND_SZ (not expanded), without terminating zeros.
+    std::wstring text;
+};
+
+// One key: its values and its subkeys, each in the order the registry lists them.
+struct RegistryTree
+{
+    std::vector<std::pair<std::wstring, RegistryValue>> values;
+    std::vector<std::pair<std::wstring, RegistryTree>> keys;
+};
+
+enum class RegistryRead { Missing, Read, Failed };
+
+// Reads a key of the 64-bit view with everything below it, `maxDepth` levels
+// of subkeys deep at most. Whoever can write the key decides what it holds, so
+// the walk is bounded: at most `maxEntries` values and keys in all, texts of
+// at most `maxTextLength` characters; what lies beyond is left out.
+RegistryRead readRegistryTree(RegistryRoot root, const std::wstring &path, RegistryTree &tree, int maxDepth = 2,
+                              std::size_t maxEntries = 1024, std::size_t maxTextLength = 4096);
 
 } // namespace Win32

@@ -3,6 +3,7 @@
 #include "appglobals.h"
 #include "configmanager.h"
 #include "errorsink.h"
+#include "policy.h"
 
 #include <QApplication>
 #include <QDir>
@@ -38,6 +39,8 @@ TestEnv::~TestEnv()
 {
     qDeleteAll(boxWatchers()->children());
     setErrorSink({});
+    // A policy a test installed does not reach the next.
+    Policy::install(Policy());
     delete configManager;
     configManager = nullptr;
     configLocation.clear();

@@ -186,6 +186,104 @@ void checkRunKey()
     check(Win32::writeRunValue(valueName, runData), L"Run value written again");
 }
 
+// A policy key as an administrator lays it out under HKEY_LOCAL_MACHINE, read
+// back whole: values of each kind, subkeys, and the walk's bounds.
+void setValue(HKEY key, const wchar_t *name, DWORD type, const void *data, DWORD bytes)
+{
+    check(RegSetValueExW(key, name, 0, type, static_cast<const BYTE *>(data), bytes) == ERROR_SUCCESS,
+          std::wstring(L"registry value written: ") + name);
+}
+
+void setText(HKEY key, const wchar_t *name, const std::wstring &text)
+{
+    setValue(key, name, REG_SZ, text.c_str(), DWORD((text.size() + 1) * sizeof(wchar_t)));
+}
+
+void setDword(HKEY key, const wchar_t *name, DWORD data)
+{
+    setValue(key, name, REG_DWORD, &data, sizeof(data));
+}
+
+HKEY createKey(const std::wstring &path)
+{
+    HKEY key = nullptr;
+    check(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                          KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key, nullptr)
+              == ERROR_SUCCESS,
+          L"key created: " + path);
+    return key;
+}
+
+const Win32::RegistryValue *findValue(const Win32::RegistryTree &tree, const std::wstring &name)
+{
+    for (const auto &[valueName, value] : tree.values) {
+        if (valueName == name)
+            return &value;
+    }
+    return nullptr;
+}
+
+const Win32::RegistryTree *findKey(const Win32::RegistryTree &tree, const std::wstring &name)
+{
+    for (const auto &[keyName, key] : tree.keys) {
+        if (keyName == name)
+            return &key;
+    }
+    return nullptr;
+}
+
+void checkRegistryTree()
+{
+    const std::wstring root = L"Software\\Policies\\Kestrum\\SSLVPN";
+    Win32::RegistryTree tree;
+    check(Win32::readRegistryTree(Win32::RegistryRoot::LocalMachine, root, tree) == Win32::RegistryRead::Missing,
+          L"no policy key at first");
+
+    HKEY policy = createKey(root);
+    setDword(policy, L"allowSavePassword", 0);
+    setText(policy, L"allowUserProfiles", L"no");
+    const unsigned char blob[] = {1, 2, 3};
+    setValue(policy, L"binary", REG_BINARY, blob, sizeof(blob));
+    setText(policy, L"long", std::wstring(5000, L'x'));
+    RegCloseKey(policy);
+    HKEY settings = createKey(root + L"\\settings");
+    setText(settings, L"theme", L"dark");
+    setDword(settings, L"autoLogin", 1);
+    RegCloseKey(settings);
+    HKEY office = createKey(root + L"\\profiles\\Office \u6df1\u5733");
+    setText(office, L"host", L"vpn.example.com");
+    setText(office, L"group", L"staff");
+    RegCloseKey(office);
+    RegCloseKey(createKey(root + L"\\profiles\\Office \u6df1\u5733\\deeper"));
+
+    check(Win32::readRegistryTree(Win32::RegistryRoot::LocalMachine, root, tree) == Win32::RegistryRead::Read,
+          L"policy key read");
+    const Win32::RegistryValue *save = findValue(tree, L"allowSavePassword");
+    check(save && save->type == Win32::RegistryValue::Type::Dword && save->dword == 0, L"DWORD value read");
+    const Win32::RegistryValue *profiles = findValue(tree, L"allowUserProfiles");
+    check(profiles && profiles->type == Win32::RegistryValue::Type::Text && profiles->text == L"no",
+          L"text value read");
+    const Win32::RegistryValue *binary = findValue(tree, L"binary");
+    check(binary && binary->type == Win32::RegistryValue::Type::Other, L"binary value is of another kind");
+    const Win32::RegistryValue *longText = findValue(tree, L"long");
+    check(longText && longText->type == Win32::RegistryValue::Type::Other && longText->text.empty(),
+          L"text beyond the bound is of another kind");
+    const Win32::RegistryTree *settingsKey = findKey(tree, L"settings");
+    const Win32::RegistryValue *theme = settingsKey ? findValue(*settingsKey, L"theme") : nullptr;
+    check(theme && theme->text == L"dark", L"settings subkey read");
+    const Win32::RegistryTree *profilesKey = findKey(tree, L"profiles");
+    const Win32::RegistryTree *officeKey = profilesKey ? findKey(*profilesKey, L"Office \u6df1\u5733") : nullptr;
+    const Win32::RegistryValue *host = officeKey ? findValue(*officeKey, L"host") : nullptr;
+    check(host && host->text == L"vpn.example.com", L"profile subkey with a non-ASCII name read");
+    check(officeKey && officeKey->keys.empty(), L"keys below the depth bound are left out");
+
+    Win32::RegistryTree bounded;
+    Win32::readRegistryTree(Win32::RegistryRoot::LocalMachine, root, bounded, 2, 3);
+    check(bounded.values.size() == 3 && bounded.keys.empty(), L"the walk stops at its entry bound");
+
+    check(RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Policies\\Kestrum") == ERROR_SUCCESS, L"policy removed");
+}
+
 // A connection of ours on 127.0.0.1 shows in the table: the listener and the
 // accepted end (with our pid, where the system reports it), and our own
 // token's user is trusted.
@@ -270,6 +368,7 @@ int wmain(int argc, wchar_t **argv)
         checkProcesses();
         checkUser(argv[3]);
         checkRunKey();
+        checkRegistryTree();
         checkTcpOwner();
     } else {
         std::fwprintf(stderr, L"usage: tst_win32api check FIXTURE_DIR EXPECTED_USER | remove-run-value\n");
