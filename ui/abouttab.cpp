@@ -6,6 +6,7 @@
 #include "storedfile.h"
 #include "logfollower.h"
 #include "messageboxes.h"
+#include "policy.h"
 #include "textbrowser.h"
 
 #include <QCoreApplication>
@@ -22,6 +23,25 @@ AboutTab::AboutTab(QWidget *window)
     : QObject(window)
     , window(window)
 {
+}
+
+QString AboutTab::policyText(const Policy &policy)
+{
+    if (!policy.isPresent())
+        return QString();
+    const QStringList keys = policy.keysInForce();
+    if (keys.isEmpty())
+        return QCoreApplication::translate(
+            "Orvalin", "An administrator policy was found but could not be used; the diagnostics report tells why.");
+    return QCoreApplication::translate("Orvalin", "Managed by your administrator: %1")
+        .arg(keys.join(QStringLiteral("; ")));
+}
+
+void AboutTab::showPolicy(QLabel *label, const Policy &policy)
+{
+    const QString text = policyText(policy);
+    label->setText(text);
+    label->setVisible(!text.isEmpty());
 }
 
 QString AboutTab::logFilePath()

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class Policy;
 class QLabel;
 class QWidget;
 class SessionController;
@@ -40,6 +41,11 @@ public:
     // cannot be read. The caller owns the dialog.
     TextBrowser *openLogViewer();
     TextBrowser *openSecurityTips(const QString &localeName);
+
+    // The line that tells the administrator's policy is in force, and which
+    // of its keys; hidden without a policy.
+    static void showPolicy(QLabel *label, const Policy &policy);
+    static QString policyText(const Policy &policy);
 
     static QString logFilePath();
     // Chinese only for a system locale named exactly "zh_CN".

@@ -3,6 +3,7 @@
 #include "abouttab.h"
 #include "appglobals.h"
 #include "configmanager.h"
+#include "policy.h"
 #include "profilemanager.h"
 #include "redaction.h"
 #include "regularfile.h"
@@ -42,6 +43,11 @@ Input gather(SessionController *session)
     input.history = session->history().events();
     input.logPath = AboutTab::logFilePath();
     input.secrets = session->heldSecrets();
+    const Policy &policy = Policy::current();
+    input.policyPresent = policy.isPresent();
+    input.policySource = policy.source();
+    input.policyKeys = policy.keysInForce();
+    input.policyProblems = policy.problems();
     return input;
 }
 
@@ -93,6 +99,18 @@ QString compose(const Input &input)
 
     heading(out, QStringLiteral("Settings"));
     out << QString::fromUtf8(QJsonDocument(input.settings).toJson(QJsonDocument::Indented));
+
+    heading(out, QStringLiteral("Administrator policy"));
+    if (!input.policyPresent) {
+        out << "(none)\n";
+    } else {
+        out << "Source: " << input.policySource << '\n';
+        out << "Keys in force: "
+            << (input.policyKeys.isEmpty() ? QStringLiteral("(none)") : input.policyKeys.join(QStringLiteral("; ")))
+            << '\n';
+        for (const QString &problem : input.policyProblems)
+            out << "Ignored: " << problem << '\n';
+    }
 
     heading(out, QStringLiteral("Profiles"));
     if (input.profiles.isEmpty())

@@ -25,6 +25,12 @@ struct Input
     QString logPath;
     // Literal secrets held in memory, removed wherever they appear.
     QStringList secrets;
+    // The administrator's policy: where it was found, the keys that apply
+    // (names only) and what was ignored.
+    bool policyPresent = false;
+    QString policySource;
+    QStringList policyKeys;
+    QStringList policyProblems;
 };
 
 constexpr int logLines = 500;

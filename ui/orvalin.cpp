@@ -9,6 +9,7 @@
 #include "detaildialog.h"
 #include "historydialog.h"
 #include "jsonrpcwebsocketclient.h"
+#include "policy.h"
 #include "profilemanager.h"
 #include "routingrulestab.h"
 #include "sessioncontroller.h"
@@ -87,6 +88,7 @@ Orvalin::Orvalin(QWidget *parent)
     aboutTab = new AboutTab(this);
     aboutTab->setSession(session);
     aboutTab->setStatusLine(ui->statusBar);
+    AboutTab::showPolicy(ui->labelPolicy, Policy::current());
     profileManager = new ProfileManager(this);
     session->setProfileManager(profileManager);
     connect(profileManager, &ProfileManager::credentialStoreUnavailable, this,

@@ -2,6 +2,7 @@
 #include "ui_profilemanager.h"
 
 #include "messageboxes.h"
+#include "policy.h"
 
 #include <QItemSelectionModel>
 #include <QStringListModel>
@@ -25,6 +26,13 @@ ProfileManager::ProfileManager(QWidget *parent)
     ui->listProfile->setModel(model);
     setFixedSize(426, 370);
 
+    store.setPolicy(Policy::current());
+    // Passwords the administrator does not let the program keep are asked
+    // for at each connection instead.
+    if (!store.passwordsKept())
+        ui->formLayout->setRowVisible(ui->lineEditPassword, false);
+    applyPolicy(QString());
+
     connect(&store, &ProfileStore::keyRestored, this, &ProfileManager::keyRestored);
     connect(&store, &ProfileStore::credentialStoreUnavailable, this, &ProfileManager::credentialStoreUnavailable);
     // A failed profile file is the main window's business: the box belongs to it.
@@ -33,6 +41,39 @@ ProfileManager::ProfileManager(QWidget *parent)
 }
 
 ProfileManager::~ProfileManager() = default;
+
+ProfileStore &ProfileManager::profileStore()
+{
+    return store;
+}
+
+void ProfileManager::applyPolicy(const QString &name)
+{
+    const bool administrators = store.isAdministrators(name);
+    const QString setByAdministrator = administrators ? Policy::setByAdministratorText() : QString();
+    for (QLineEdit *edit : {ui->lineEditHost, ui->lineEditGroup}) {
+        edit->setEnabled(!administrators);
+        edit->setClearButtonEnabled(!administrators);
+        edit->setToolTip(setByAdministrator);
+    }
+    ui->buttonDelete->setToolTip(setByAdministrator);
+    if (administrators)
+        ui->buttonDelete->setEnabled(false);
+    if (!store.userProfilesAllowed()) {
+        ui->buttonNew->setEnabled(false);
+        // Only the administrator's gateways exist: the blank form has
+        // nothing to fill in.
+        const bool blank = name.isEmpty();
+        for (QLineEdit *edit : {ui->lineEditUsername, ui->lineEditPassword, ui->lineEditSecretkey})
+            edit->setEnabled(!blank);
+        if (blank) {
+            setNameEditable(false);
+            ui->lineEditHost->setEnabled(false);
+            ui->lineEditGroup->setEnabled(false);
+        }
+        ui->buttonSave->setEnabled(!blank);
+    }
+}
 
 bool ProfileManager::loadProfile(bool cbor)
 {
@@ -62,6 +103,9 @@ void ProfileManager::initConnections()
     connect(ui->buttonSave, &QPushButton::clicked, this, &ProfileManager::onSaveClicked);
     connect(ui->buttonNew, &QPushButton::clicked, this, &ProfileManager::onNewClicked);
     connect(ui->buttonDelete, &QPushButton::clicked, this, &ProfileManager::onDeleteClicked);
+    // With the administrator's gateways only, the dialog opens on the first.
+    if (!store.userProfilesAllowed() && model->rowCount() > 0)
+        ui->listProfile->setCurrentIndex(model->index(0));
 }
 
 void ProfileManager::setNameEditable(bool editable)
@@ -87,8 +131,10 @@ void ProfileManager::onCurrentRowChanged(const QModelIndex &current)
     setNameEditable(false);
 
     // Re-selecting the profile already shown keeps any unsaved edits.
-    if (ui->lineEditName->text() == name)
+    if (ui->lineEditName->text() == name) {
+        applyPolicy(name);
         return;
+    }
 
     const QJsonObject profile = profiles.value(name).toObject();
     const std::pair<QLineEdit *, QString> fields[] = {
@@ -106,6 +152,7 @@ void ProfileManager::onCurrentRowChanged(const QModelIndex &current)
     }
     passwordShown = profile.contains(QLatin1String("password"));
     secretShown = profile.contains(QLatin1String("secret"));
+    applyPolicy(name);
 }
 
 void ProfileManager::onNewClicked()
@@ -128,6 +175,7 @@ void ProfileManager::onNewClicked()
     // Clearing counts as an edit; only what the user types should.
     ui->lineEditPassword->setModified(false);
     ui->lineEditSecretkey->setModified(false);
+    applyPolicy(QString());
 }
 
 void ProfileManager::onSaveClicked()
@@ -138,9 +186,13 @@ void ProfileManager::onSaveClicked()
     // The "required" placeholders already mark what is missing.
     if (name.isEmpty() || host.isEmpty() || username.isEmpty())
         return;
+    // Without user profiles only the administrator's can be saved.
+    if (!store.userProfilesAllowed() && !profiles.contains(name))
+        return;
     const QString password = trimmedText(ui->lineEditPassword);
 
-    if (profiles.isEmpty()) {
+    // The notice is about saved passwords: none are without them.
+    if (profiles.isEmpty() && store.passwordsKept()) {
         MessageBoxes::showTips(
             this, tr("This software can save passwords in the Keychain of the operating system to avoid plaintext "
                      "passwords, but you should evaluate whether your usage scenarios allow saving passwords and "
@@ -157,14 +209,17 @@ void ProfileManager::onSaveClicked()
     const QJsonObject previous = profiles.value(name).toObject();
     const QString secret = trimmedText(ui->lineEditSecretkey);
     ProfileCredentials credentials;
-    if (isNew || ui->lineEditPassword->isModified() || passwordShown)
+    if (store.passwordsKept() && (isNew || ui->lineEditPassword->isModified() || passwordShown))
         credentials.password = password;
     if (isNew || ui->lineEditSecretkey->isModified() || secretShown)
         credentials.secret = secret;
+    // The administrator's host and group, whatever the fields show.
+    const bool administrators = store.isAdministrators(name);
     QJsonObject profile{
-        {QStringLiteral("host"), host},
+        {QStringLiteral("host"), administrators ? previous.value(QLatin1String("host")).toString() : host},
         {QStringLiteral("username"), username},
-        {QStringLiteral("group"), trimmedText(ui->lineEditGroup)},
+        {QStringLiteral("group"),
+         administrators ? previous.value(QLatin1String("group")).toString() : trimmedText(ui->lineEditGroup)},
     };
     const std::pair<QString, const std::optional<QString> *> members[] = {
         {QStringLiteral("password"), &credentials.password},
@@ -187,6 +242,8 @@ void ProfileManager::onSaveClicked()
 void ProfileManager::onDeleteClicked()
 {
     const QString name = ui->lineEditName->text();
+    if (store.isAdministrators(name))
+        return;
     profiles.remove(name);
     updateModel();
 

@@ -33,6 +33,9 @@ public:
     // every profile without its password.
     void saveProfile(bool cbor = false);
 
+    // The policy's rules the dialog follows (set from Policy::current() when it is built).
+    ProfileStore &profileStore();
+
 private:
     ProfileStore store;
 
@@ -54,6 +57,8 @@ private:
     void onDeleteClicked();
     void setNameEditable(bool editable);
     void selectName(const QString &name);
+    // What the policy allows for the profile shown (empty: a new one).
+    void applyPolicy(const QString &name);
 
     std::unique_ptr<Ui::ProfileManager> ui;
     // The password and secret fields were filled from values restored into

@@ -4,6 +4,7 @@
 #include "appglobals.h"
 #include "autostart.h"
 #include "configmanager.h"
+#include "policy.h"
 #include "thememanager.h"
 
 #include <QCoreApplication>
@@ -42,6 +43,8 @@ void SettingsTab::initialise()
     form->checkBoxLang->setChecked(flag("local"));
     form->checkBoxCiscoCompat->setChecked(flag("cisco_compat"));
     form->checkBoxDtls->setChecked(flag("no_dtls"));
+    form->checkBoxNotifications->setChecked(flag("notifications"));
+    applyPolicy();
 
     // A missing, empty or unknown theme means light; nothing is written back.
     const int index = themeIndex(config.value(QLatin1String("theme")).toString());
@@ -59,7 +62,56 @@ void SettingsTab::initialise()
     connect(form->checkBoxDtls, &QAbstractButton::toggled, this, [this](bool on) { storeAgentSwitch("no_dtls", on); });
     // The translator is chosen at start-up: the language changes next time.
     connect(form->checkBoxLang, &QAbstractButton::toggled, this, [this](bool on) { storeSwitch("local", on); });
+    connect(form->checkBoxNotifications, &QAbstractButton::toggled, this,
+            [this](bool on) { storeSwitch("notifications", on); });
     connect(form->comboBoxTheme, &QComboBox::currentIndexChanged, this, &SettingsTab::onThemeSelected);
+}
+
+QWidget *SettingsTab::control(const QString &setting) const
+{
+    const std::pair<const char *, QWidget *> controls[] = {
+        {"autoLogin", form->checkBoxAutoLogin},
+        {"autoStart", form->checkBoxAutoStart},
+        {"minimize", form->checkBoxMinimize},
+        {"block", form->checkBoxBlock},
+        {"debug", form->checkBoxDebug},
+        {"cisco_compat", form->checkBoxCiscoCompat},
+        {"no_dtls", form->checkBoxDtls},
+        {"local", form->checkBoxLang},
+        {"notifications", form->checkBoxNotifications},
+        {"theme", form->comboBoxTheme},
+    };
+    for (const auto &[name, widget] : controls) {
+        if (setting == QLatin1String(name))
+            return widget;
+    }
+    return nullptr;
+}
+
+void SettingsTab::applyPolicy()
+{
+    // The settings store already holds the forced values; the controls show
+    // them and cannot change them.
+    const QJsonObject &forced = Policy::current().forcedSettings();
+    for (auto it = forced.constBegin(); it != forced.constEnd(); ++it) {
+        QWidget *widget = control(it.key());
+        if (!widget)
+            continue;
+        widget->setEnabled(false);
+        widget->setToolTip(Policy::setByAdministratorText());
+    }
+    // Start at log-on lives outside the settings: the entry follows the policy.
+    const QJsonValue autoStart = forced.value(QLatin1String("autoStart"));
+    if (autoStart.isBool()) {
+        const bool wanted = autoStart.toBool();
+        if (wanted != Autostart::isEnabled()) {
+            if (wanted)
+                Autostart::enable(QDir::toNativeSeparators(QCoreApplication::applicationFilePath()));
+            else
+                Autostart::disable();
+        }
+        form->checkBoxAutoStart->setChecked(wanted);
+    }
 }
 
 void SettingsTab::storeSwitch(const char *key, bool on)

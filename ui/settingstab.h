@@ -4,6 +4,8 @@
 
 #include <functional>
 
+class QWidget;
+
 namespace Ui {
 class Orvalin;
 }
@@ -29,7 +31,12 @@ public:
     // The combo index for a stored "theme" value: only "dark" exactly is dark.
     static int themeIndex(const QString &name);
 
+    // The control that shows a setting (Policy::settingNames()), or null.
+    QWidget *control(const QString &setting) const;
+
 private:
+    // Disables what the administrator fixes, with the reason as tooltip.
+    void applyPolicy();
     void storeSwitch(const char *key, bool on);
     // A switch the agent configuration is built from.
     void storeAgentSwitch(const char *key, bool on);
