@@ -50,6 +50,7 @@ void TrayController::setUp(QAbstractButton *minimize)
     // The tooltip is what screen readers and desktop panels name the icon by.
     trayIcon->setToolTip(idleToolTip());
     setLook(currentLook);
+    connect(trayIcon, &QSystemTrayIcon::messageClicked, this, &TrayController::messageClicked);
     connect(trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         // The context menu on a right click is opened by the tray itself.
         if (reason == QSystemTrayIcon::Trigger) {
@@ -57,6 +58,17 @@ void TrayController::setUp(QAbstractButton *minimize)
             window->activateWindow();
         }
     });
+}
+
+bool TrayController::showMessage(const QString &title, const QString &body)
+{
+    if (!trayIcon || !isTrayAvailable())
+        return false;
+    // Qt shows messages only at a visible icon.
+    if (!trayIcon->isVisible())
+        trayIcon->show();
+    trayIcon->showMessage(title, body, QSystemTrayIcon::Information, 10000);
+    return true;
 }
 
 QString TrayController::idleToolTip()

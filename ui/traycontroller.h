@@ -52,6 +52,11 @@ public:
     // A fresh connection failed: back to the not-connected image.
     void trayFailed();
 
+    // A notice at the icon (a balloon, or the desktop's notification
+    // service where the tray uses it), making the icon visible first; false
+    // when there is no notification area to show it in.
+    bool showMessage(const QString &title, const QString &body);
+
     // The window's close rule: hide into the tray while a session is up (or
     // minimise to the taskbar when there is no notification area), otherwise
     // end the program.
@@ -77,6 +82,8 @@ signals:
     // Menu requests the window forwards to its session slots.
     void connectRequested(bool reconnect);
     void disconnectRequested();
+    // The user clicked a notice shown with showMessage().
+    void messageClicked();
 
 private:
     bool sessionUp() const;

@@ -32,6 +32,13 @@
     </message>
 </context>
 <context>
+    <name>DesktopNotice</name>
+    <message>
+        <source>Show</source>
+        <translation>显示</translation>
+    </message>
+</context>
+<context>
     <name>DetailDialog</name>
     <message>
         <source>Statistics and Route Details</source>
@@ -299,6 +306,36 @@
         <source>tunwarden identity check failed, please contact your administrator</source>
         <translation>tunwarden 身份校验失败，请联系管理员</translation>
     </message>
+    <message>
+        <source>Managed by your administrator: %1</source>
+        <translation>由管理员管理：%1</translation>
+    </message>
+    <message>
+        <source>An administrator policy was found but could not be used; the diagnostics report tells why.</source>
+        <translation>发现管理员策略，但无法使用；原因见诊断信息。</translation>
+    </message>
+</context>
+<context>
+    <name>PasswordPrompt</name>
+    <message>
+        <source>Password</source>
+        <translation>密码</translation>
+    </message>
+    <message>
+        <source>Password for %1:</source>
+        <translation>%1 的密码：</translation>
+    </message>
+    <message>
+        <source>Your administrator does not allow passwords to be saved on this computer.</source>
+        <translation>管理员不允许在本机保存密码。</translation>
+    </message>
+</context>
+<context>
+    <name>Policy</name>
+    <message>
+        <source>Set by your administrator</source>
+        <translation>由管理员设置</translation>
+    </message>
 </context>
 <context>
     <name>ProfileManager</name>
@@ -383,6 +420,61 @@
     <message>
         <source>Select All</source>
         <translation>全选</translation>
+    </message>
+</context>
+<context>
+    <name>SessionNotifier</name>
+    <message>
+        <source>%1 (VPN address %2)</source>
+        <translation>%1（VPN 地址 %2）</translation>
+    </message>
+    <message>
+        <source>VPN connected</source>
+        <translation>VPN 已连接</translation>
+    </message>
+    <message>
+        <source>VPN session lost</source>
+        <translation>VPN 会话已断开</translation>
+    </message>
+    <message>
+        <source>Reconnecting to %1…</source>
+        <translation>正在重新连接 %1…</translation>
+    </message>
+    <message>
+        <source>VPN reconnected</source>
+        <translation>VPN 已重新连接</translation>
+    </message>
+    <message>
+        <source>Reconnection refused</source>
+        <translation>重新连接被拒绝</translation>
+    </message>
+    <message>
+        <source>Starting a new connection to %1…</source>
+        <translation>正在重新发起到 %1 的连接…</translation>
+    </message>
+    <message>
+        <source>VPN connection refused</source>
+        <translation>VPN 连接被拒绝</translation>
+    </message>
+    <message>
+        <source>VPN session ended by the server</source>
+        <translation>服务器已结束 VPN 会话</translation>
+    </message>
+    <message>
+        <source>tunwarden unreachable</source>
+        <translation>无法连接到 tunwarden</translation>
+    </message>
+    <message>
+        <source>The VPN service does not answer; trying again.</source>
+        <translation>VPN 服务无响应，正在重试。</translation>
+    </message>
+    <message>
+        <source>tunwarden is back</source>
+        <translation>tunwarden 已恢复</translation>
+    </message>
+    <message>
+        <source>The VPN service answers again.</source>
+        <translation>VPN 服务已恢复响应。</translation>
     </message>
 </context>
 <context>
