@@ -19,6 +19,8 @@ packages=(
     qt6-wayland sway waybar grim trayer xdotool x11-utils x11-apps
     gnome-shell gnome-shell-extension-appindicator
     at-spi2-core python3-pyatspi python3-dbus
+    # a real notification service for the desktop-notice tests
+    dunst
 )
 # npm fetches a test fixture; Node.js distributions other than Debian's ship it
 # inside their own nodejs package, which Debian's npm would conflict with.
