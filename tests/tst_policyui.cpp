@@ -159,6 +159,8 @@ void TestPolicyUi::settingsFixedByPolicy()
         QVERIFY2(rig.child<QCheckBox>(name)->isEnabled(), name);
         QVERIFY2(rig.child<QCheckBox>(name)->toolTip().isEmpty(), name);
     }
+    // The tab says so in words too; without fixed settings it does not (profilesFromPolicy).
+    QVERIFY(!rig.child<QLabel>("labelSettingPolicy")->isHidden());
     // The agent is told the forced value.
     QCOMPARE(rig.agent.requestsFor(QStringLiteral("config")).first().params.value("log_level"), QJsonValue("Debug"));
     // Start at log-on follows the policy.
@@ -192,6 +194,7 @@ void TestPolicyUi::profilesFromPolicy()
     Rig rig(R"({"profiles": [{"name": "Office", "host": "vpn.corp.example", "group": "staff"}]})");
     configManager->config.insert(QStringLiteral("lastProfile"), QStringLiteral("home"));
     QVERIFY(rig.start());
+    QVERIFY(rig.child<QLabel>("labelSettingPolicy")->isHidden());
     // The policy's gateway first, in the window's list and in the dialog's.
     QCOMPARE(rig.hostItems(), (QStringList{"Office", "home"}));
     QCOMPARE(rig.dialog()->model->stringList(), (QStringList{"Office", "home"}));

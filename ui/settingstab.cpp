@@ -100,6 +100,8 @@ void SettingsTab::applyPolicy()
         widget->setEnabled(false);
         widget->setToolTip(Policy::setByAdministratorText());
     }
+    // A tooltip is found only by hovering: the tab says it in words too.
+    form->labelSettingPolicy->setVisible(!forced.isEmpty());
     // Start at log-on lives outside the settings: the entry follows the policy.
     const QJsonValue autoStart = forced.value(QLatin1String("autoStart"));
     if (autoStart.isBool()) {

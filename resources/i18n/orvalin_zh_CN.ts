@@ -314,6 +314,10 @@
         <source>An administrator policy was found but could not be used; the diagnostics report tells why.</source>
         <translation>发现管理员策略，但无法使用；原因见诊断信息。</translation>
     </message>
+    <message>
+        <source>Greyed settings are set by your administrator.</source>
+        <translation>灰色的设置由管理员设定，无法更改。</translation>
+    </message>
 </context>
 <context>
     <name>PasswordPrompt</name>

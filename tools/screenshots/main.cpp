@@ -9,10 +9,14 @@
 //             tick list, the log viewer, the security tips and the
 //             connection history:
 //             theme-<light|dark>-<view>.png
+//   --policy  an administrator's policy in force: the Setting tab with fixed
+//             switches, the profile dialog on the policy's gateway, the
+//             password prompt and the About tab, in English and Chinese,
+//             light and dark: policy-<view>-<language>[-dark].png
 //   --scale F the selected set at F times the size, as on a screen scaled to
 //             F x 100% (QT_SCALE_FACTOR); the files end in -<F x 100>, for
 //             example gateway-en-200.png for --scale 2
-// Without a selection it renders --tabs and --themes. The default output
+// Without a selection it renders --tabs, --themes and --policy. The default output
 // directory is docs/screenshots.
 //
 // The window talks to a silent in-process agent, so the status line keeps its
@@ -28,6 +32,9 @@
 #include "historydialog.h"
 #include "appscanner.h"
 #include "orvalin.h"
+#include "passwordprompt.h"
+#include "policy.h"
+#include "profilemanager.h"
 #include "routingrulestab.h"
 #include "sessioncontroller.h"
 #include "softwarepickdialog.h"
@@ -46,6 +53,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLabel>
+#include <QListView>
 #include <QMenu>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -382,6 +390,47 @@ bool shootThemes(Shooter &shooter)
     return ok;
 }
 
+// A policy in force: what it fixes and provides, as the user meets it.
+bool shootPolicy(Shooter &shooter)
+{
+    Policy::install(Policy::fromJson(R"({"allowSavePassword": false,
+        "settings": {"block": true, "debug": false, "notifications": true, "minimize": true},
+        "profiles": [{"name": "总部办公", "host": "vpn.example.com", "group": "staff"}]})",
+                                     Policy::defaultLocation()));
+    bool ok = true;
+    for (const QString &theme : {QStringLiteral("light"), QStringLiteral("dark")}) {
+        for (const QString &language : {QStringLiteral("en"), QStringLiteral("zh_CN")}) {
+            QTranslator translator;
+            if (language != QLatin1String("en")) {
+                if (!translator.load(QStringLiteral(":/i18n/orvalin_") + language + QStringLiteral(".qm")))
+                    return false;
+                QCoreApplication::installTranslator(&translator);
+            }
+            const QString suffix
+                = QLatin1Char('-') + language + (theme == QLatin1String("dark") ? QStringLiteral("-dark") : QString());
+            const std::unique_ptr<Orvalin> window = openWindow(theme, shooter.agent());
+            auto *tabs = window->findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+            auto *profiles = window->findChild<ProfileManager *>();
+            if (!tabs || !profiles)
+                return false;
+            for (const char *page : {"tabSetting", "tabAbout"}) {
+                tabs->setCurrentWidget(window->findChild<QWidget *>(QLatin1String(page)));
+                ok &= shooter.save(window.get(), QStringLiteral("policy-") + pageName(tabs->currentWidget()) + suffix);
+            }
+            profiles->show();
+            profiles->findChild<QListView *>(QStringLiteral("listProfile"))->setCurrentIndex(profiles->model->index(0));
+            ok &= shooter.save(profiles, QStringLiteral("policy-profile") + suffix);
+            profiles->hide();
+            PasswordPrompt prompt(QStringLiteral("总部办公"), window.get());
+            prompt.show();
+            ok &= shooter.save(&prompt, QStringLiteral("policy-password") + suffix);
+            QCoreApplication::removeTranslator(&translator);
+        }
+    }
+    Policy::install(Policy());
+    return ok;
+}
+
 } // namespace
 
 // The scale has to be in the environment before the application starts, so
@@ -434,7 +483,10 @@ int main(int argc, char *argv[])
         QStringLiteral("scale"),
         QStringLiteral("Render at this scale factor (1 to 4); file names end in -<factor x 100>."),
         QStringLiteral("factor"));
-    parser.addOptions({tabsOption, darkOption, themesOption, scaleOption});
+    const QCommandLineOption policyOption(
+        QStringLiteral("policy"),
+        QStringLiteral("An administrator's policy in force (policy-<view>-<language>[-dark].png)."));
+    parser.addOptions({tabsOption, darkOption, themesOption, policyOption, scaleOption});
     parser.addPositionalArgument(QStringLiteral("directory"),
                                  QStringLiteral("Output directory (default docs/screenshots)."),
                                  QStringLiteral("[directory]"));
@@ -442,7 +494,8 @@ int main(int argc, char *argv[])
     if (parser.positionalArguments().size() > 1)
         parser.showHelp(2);
 
-    const bool all = !parser.isSet(tabsOption) && !parser.isSet(darkOption) && !parser.isSet(themesOption);
+    const bool all = !parser.isSet(tabsOption) && !parser.isSet(darkOption) && !parser.isSet(themesOption)
+                     && !parser.isSet(policyOption);
     const QDir dir(parser.positionalArguments().value(0, QStringLiteral("docs/screenshots")));
     if (!dir.mkpath(QStringLiteral("."))) {
         err << "cannot create " << dir.path() << '\n';
@@ -477,6 +530,8 @@ int main(int argc, char *argv[])
         ok &= shootLanguages(QStringLiteral("dark"), shooter);
     if (all || parser.isSet(themesOption))
         ok &= shootThemes(shooter);
+    if (all || parser.isSet(policyOption))
+        ok &= shootPolicy(shooter);
     qDeleteAll(links);
     if (!ok)
         err << "some pictures could not be rendered\n";
