@@ -111,9 +111,9 @@ Policy installed;
 const QStringList &Policy::settingNames()
 {
     static const QStringList names{
-        QStringLiteral("autoLogin"), QStringLiteral("minimize"),     QStringLiteral("local"),
-        QStringLiteral("theme"),     QStringLiteral("block"),        QStringLiteral("debug"),
-        QStringLiteral("cisco_compat"), QStringLiteral("no_dtls"),   QStringLiteral("notifications"),
+        QStringLiteral("autoLogin"),    QStringLiteral("minimize"), QStringLiteral("local"),
+        QStringLiteral("theme"),        QStringLiteral("block"),    QStringLiteral("debug"),
+        QStringLiteral("cisco_compat"), QStringLiteral("no_dtls"),  QStringLiteral("notifications"),
         QStringLiteral("autoStart"),
     };
     return names;

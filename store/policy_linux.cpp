@@ -49,15 +49,18 @@ Policy Policy::read(const QString &location)
         return unusable(location, QStringLiteral("cannot be opened (%1); nothing of it applies")
                                       .arg(QString::fromLocal8Bit(std::strerror(error))));
     }
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode))
         return unusable(location, QStringLiteral("is not a regular file; nothing of it applies"));
     if (!trustedOwner(info))
-        return unusable(location,
-                        QStringLiteral("may be written by users other than root; nothing of it applies"));
+        return unusable(location, QStringLiteral("may be written by users other than root; nothing of it applies"));
     // The folder decides who may replace the file.
     const QString folder = QFileInfo(QFileInfo(location).canonicalFilePath()).path();
-    struct stat folderInfo{};
+    struct stat folderInfo
+    {
+    };
     if (::stat(QFile::encodeName(folder).constData(), &folderInfo) != 0 || !trustedOwner(folderInfo))
         return unusable(location,
                         QStringLiteral("lies in a folder that users other than root may write; nothing of it applies"));

@@ -89,8 +89,8 @@ void TestNotifier::throttle_data()
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QStringList>("shown");
 
-    QTest::newRow("first of each kind at once") << QStringList{"0 0", "100 1", "200 9"}
-                                                << QStringList{"0 0", "100 1", "200 9"};
+    QTest::newRow("first of each kind at once")
+        << QStringList{"0 0", "100 1", "200 9"} << QStringList{"0 0", "100 1", "200 9"};
     QTest::newRow("the same kind again within 30 s is held")
         << QStringList{"0 0", "10000 0", "29999 due"} << QStringList{"0 0"};
     QTest::newRow("after 30 s it is shown again") << QStringList{"0 0", "30000 0"} << QStringList{"0 0", "30000 0"};
@@ -155,12 +155,15 @@ void TestNotifier::texts_data()
                            << (chinese ? QStringLiteral("office（VPN 地址 10.8.0.6）")
                                        : QStringLiteral("office (VPN address 10.8.0.6)"));
         row("reconnection refused") << chinese << sessionEvent("reconnect-refused") << Kind::ReconnectRefused
-                                    << (chinese ? QStringLiteral("重新连接被拒绝") : QStringLiteral("Reconnection refused"))
+                                    << (chinese ? QStringLiteral("重新连接被拒绝")
+                                                : QStringLiteral("Reconnection refused"))
                                     << (chinese ? QStringLiteral("正在重新发起到 office 的连接…")
                                                 : QStringLiteral("Starting a new connection to office…"));
         row("refused") << chinese << sessionEvent("refused", bad) << Kind::Refused
-                       << (chinese ? QStringLiteral("VPN 连接被拒绝") : QStringLiteral("VPN connection refused")) << bad;
-        row("ended by the server") << chinese << sessionEvent("closed", QStringLiteral("Session ended by administrator"))
+                       << (chinese ? QStringLiteral("VPN 连接被拒绝") : QStringLiteral("VPN connection refused"))
+                       << bad;
+        row("ended by the server") << chinese
+                                   << sessionEvent("closed", QStringLiteral("Session ended by administrator"))
                                    << Kind::ClosedByServer
                                    << (chinese ? QStringLiteral("服务器已结束 VPN 会话")
                                                : QStringLiteral("VPN session ended by the server"))
@@ -201,7 +204,8 @@ void TestNotifier::agentTextBounded_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("bounded");
 
-    QTest::newRow("plain") << "Bad OTP" << "Bad OTP";
+    QTest::newRow("plain") << "Bad OTP"
+                           << "Bad OTP";
     QTest::newRow("lines and controls become one line")
         << QStringLiteral("  Bad\r\nOTP\t\u0007again \u202E ") << "Bad OTP again";
     const QString longText = QString(400, QLatin1Char('x'));

@@ -100,23 +100,27 @@ void TestPolicy::parsesKeys_data()
     // Words each ignored key's line must hold, in order.
     QTest::addColumn<QStringList>("problems");
 
-    QTest::newRow("empty object") << QByteArray("{}") << true << true << QJsonObject() << QStringList()
-                                  << QStringList() << QStringList();
-    QTest::newRow("every key")
-        << fullPolicy << false << false
-        << QJsonObject{{"theme", "dark"}, {"block", true}, {"debug", false}, {"notifications", true}, {"autoStart", true}}
-        << QStringList{"Office@vpn.corp.example/staff", "Branch@branch.corp.example/"}
-        << QStringList{"allowSavePassword", "settings (autoStart, block, debug, notifications, theme)", "profiles (2)",
-                       "allowUserProfiles"}
-        << QStringList();
+    QTest::newRow("empty object") << QByteArray("{}") << true << true << QJsonObject() << QStringList() << QStringList()
+                                  << QStringList();
+    QTest::newRow("every key") << fullPolicy << false << false
+                               << QJsonObject{{"theme", "dark"},
+                                              {"block", true},
+                                              {"debug", false},
+                                              {"notifications", true},
+                                              {"autoStart", true}}
+                               << QStringList{"Office@vpn.corp.example/staff", "Branch@branch.corp.example/"}
+                               << QStringList{"allowSavePassword",
+                                              "settings (autoStart, block, debug, notifications, theme)",
+                                              "profiles (2)", "allowUserProfiles"}
+                               << QStringList();
     QTest::newRow("keys of the wrong type")
-        << QByteArray(R"({"allowSavePassword": "no", "allowUserProfiles": 0, "settings": [], "profiles": {}})")
-        << true << true << QJsonObject() << QStringList() << QStringList()
+        << QByteArray(R"({"allowSavePassword": "no", "allowUserProfiles": 0, "settings": [], "profiles": {}})") << true
+        << true << QJsonObject() << QStringList() << QStringList()
         << QStringList{"allowSavePassword is a text", "allowUserProfiles is a number", "profiles is an object",
                        "settings is a list"};
     QTest::newRow("settings of the wrong type or unknown")
-        << QByteArray(R"({"settings": {"theme": "Dark", "debug": "yes", "lastProfile": "x", "block": false}})")
-        << true << true << QJsonObject{{"block", false}} << QStringList() << QStringList{"settings (block)"}
+        << QByteArray(R"({"settings": {"theme": "Dark", "debug": "yes", "lastProfile": "x", "block": false}})") << true
+        << true << QJsonObject{{"block", false}} << QStringList() << QStringList{"settings (block)"}
         << QStringList{"debug is a text", "unknown setting \"lastProfile\"", "theme is neither"};
     QTest::newRow("profiles partly unusable")
         << QByteArray(R"({"profiles": [{"name": "A", "host": "a.example"}, "x", {"name": "", "host": "h"},
@@ -124,11 +128,14 @@ void TestPolicy::parsesKeys_data()
                         {"name": "C", "host": "c.example", "password": "hunter2"},
                         {"name": "D", "host": "d.example", "group": 5},
                         {"name": "E\u0007", "host": "e.example"}]})")
-        << true << true << QJsonObject() << QStringList{"A@a.example/", "C@c.example/"}
-        << QStringList{"profiles (2)"}
-        << QStringList{"profiles[1] is a text", "profiles[2] has no usable name", "profiles[3] (\"B\") has no usable host",
-                       "profiles[4]: a second profile named \"A\"", "profiles[5] (\"C\"): member \"password\"",
-                       "profiles[6] (\"D\") has an unusable group", "profiles[7] has no usable name"};
+        << true << true << QJsonObject() << QStringList{"A@a.example/", "C@c.example/"} << QStringList{"profiles (2)"}
+        << QStringList{"profiles[1] is a text",
+                       "profiles[2] has no usable name",
+                       "profiles[3] (\"B\") has no usable host",
+                       "profiles[4]: a second profile named \"A\"",
+                       "profiles[5] (\"C\"): member \"password\"",
+                       "profiles[6] (\"D\") has an unusable group",
+                       "profiles[7] has no usable name"};
     QTest::newRow("unknown key") << QByteArray(R"({"colour": 1, "allowSavePassword": true})") << true << true
                                  << QJsonObject() << QStringList() << QStringList{"allowSavePassword"}
                                  << QStringList{"unknown key \"colour\""};
@@ -207,11 +214,12 @@ void TestPolicy::registryForm_data()
                     {"allowUserProfiles", QStringLiteral("false")},
                     {"settings", QStringLiteral("theme=dark")},
                     {"binary", QVariant()}};
-    QTest::newRow("values of the wrong kind")
-        << wrong
-        << QJsonObject{{"allowSavePassword", 2}, {"allowUserProfiles", "false"}, {"settings", "theme=dark"},
-                       {"binary", QJsonValue::Null}}
-        << true << QJsonObject() << QStringList() << 4;
+    QTest::newRow("values of the wrong kind") << wrong
+                                              << QJsonObject{{"allowSavePassword", 2},
+                                                             {"allowUserProfiles", "false"},
+                                                             {"settings", "theme=dark"},
+                                                             {"binary", QJsonValue::Null}}
+                                              << true << QJsonObject() << QStringList() << 4;
 }
 
 void TestPolicy::registryForm()
@@ -364,8 +372,7 @@ void TestPolicy::policyProfilesComeFirstAndWin()
     QCOMPARE(store.model->stringList(), (QStringList{"Office", "Branch", "Alpha", "zeta"}));
     QCOMPARE(store.profiles.value("Office").toObject(),
              (QJsonObject{{"host", "vpn.corp.example"}, {"group", "staff"}, {"username", "bob"}}));
-    QCOMPARE(store.profiles.value("Branch").toObject(),
-             (QJsonObject{{"host", "branch.corp.example"}, {"group", ""}}));
+    QCOMPARE(store.profiles.value("Branch").toObject(), (QJsonObject{{"host", "branch.corp.example"}, {"group", ""}}));
     QVERIFY(store.isAdministrators(QStringLiteral("Office")));
     QVERIFY(!store.isAdministrators(QStringLiteral("Alpha")));
 

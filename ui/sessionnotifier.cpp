@@ -15,7 +15,7 @@ enum Group { SessionGroup, AgentGroup };
 int groupOf(SessionNotifier::Kind kind)
 {
     return kind == SessionNotifier::Kind::AgentUnreachable || kind == SessionNotifier::Kind::AgentBack ? AgentGroup
-                                                                                                      : SessionGroup;
+                                                                                                       : SessionGroup;
 }
 
 } // namespace

@@ -64,9 +64,10 @@ QString NotificationDaemon::start()
     if (!dir.isValid())
         return QStringLiteral("no temporary folder");
     // The display number comes back on standard output.
-    display.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
-                                          QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
-                                          QStringLiteral("800x600x24")});
+    display.start(QStringLiteral("Xvfb"),
+                  {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                   QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                   QStringLiteral("800x600x24")});
     if (!display.waitForStarted(5000))
         return QStringLiteral("Xvfb did not start (scripts/deps.sh installs xvfb)");
     QByteArray number;
