@@ -82,6 +82,11 @@ bool ConnectionHistory::endsSession(const QString &event)
     return event == lost || event == closedByServer || event == disconnected || event == linkLost;
 }
 
+void ConnectionHistory::setObserver(Observer newObserver)
+{
+    observer = std::move(newObserver);
+}
+
 bool ConnectionHistory::record(const QString &event, const QJsonObject &fields, const QDateTime &at)
 {
     QJsonObject entry = fields;
@@ -90,6 +95,9 @@ bool ConnectionHistory::record(const QString &event, const QJsonObject &fields, 
     const QDateTime time = at.isValid() ? at : now();
     entry.insert(QStringLiteral("time"), time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate));
     entry.insert(QStringLiteral("event"), event);
+    // Told whether or not the file takes it: what happened, happened.
+    if (observer)
+        observer(entry);
 
     if (lineCount < 0)
         lineCount = int(readLines(filePath).size());

@@ -42,6 +42,10 @@ public:
     void setClock(Clock clock);
     QDateTime now() const;
 
+    // Called with every event as it is recorded (with its "time" and "event").
+    using Observer = std::function<void(const QJsonObject &event)>;
+    void setObserver(Observer observer);
+
     // Appends one event stamped with `at`, or now() when it is not valid;
     // `fields` adds the members besides "time" and "event". False when the
     // file could not be written.
@@ -71,6 +75,7 @@ private:
 
     QString filePath;
     Clock clock;
+    Observer observer;
     // Lines in the file, counted at the first append; -1 until then.
     int lineCount = -1;
 };

@@ -1,16 +1,23 @@
 #include "appglobals.h"
 #include "configmanager.h"
 #include "desktopnotice.h"
+#include "fakeagent.h"
 #include "noticethrottle.h"
 #include "notificationdaemon.h"
+#include "orvalin.h"
+#include "profilemanager.h"
 #include "privatebus.h"
+#include "sessioncontroller.h"
 #include "sessionnotifier.h"
 #include "testenv.h"
 #include "traycontroller.h"
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QTranslator>
 #include <QWidget>
@@ -36,6 +43,48 @@ QJsonObject sessionEvent(const QString &name, const QString &message = QString()
     return fields;
 }
 
+// A window against its own agent, with the profile "office" and its
+// password in memory, that closes into the tray when the session comes up.
+struct WindowRig
+{
+    WindowRig()
+    {
+        env.writeConfigFile(QStringLiteral("profile.json"),
+                            R"({"office": {"host": "vpn.example.net", "username": "alice"}})");
+        configManager->config.insert(QStringLiteral("minimize"), true);
+        agent.answer(QStringLiteral("config"), QStringLiteral("ready"));
+        agent.answer(QStringLiteral("connect"), QStringLiteral("connected"));
+        agent.answer(QStringLiteral("reconnect"), QStringLiteral("reconnected"));
+        agent.answer(QStringLiteral("status"), QJsonObject{{QStringLiteral("VPNAddress"), QStringLiteral("10.8.0.6")}});
+        window = std::make_unique<Orvalin>();
+        window->setAgentUrl(agent.url());
+        // The offscreen platform has no notification area; the window hides as into one.
+        window->findChild<TrayController *>()->setTrayAvailableQuery([] { return true; });
+    }
+
+    bool connectHidden(const QString &otp)
+    {
+        window->show();
+        if (!QTest::qWaitFor([this] { return !agent.requestsFor(QStringLiteral("config")).isEmpty(); }, 5000))
+            return false;
+        ProfileManager *profiles = window->findChild<SessionController *>()->profiles();
+        QJsonObject office = profiles->profiles.value(QStringLiteral("office")).toObject();
+        office.insert(QStringLiteral("password"), QStringLiteral("Tr0ub4dor&3"));
+        profiles->profiles.insert(QStringLiteral("office"), office);
+        window->findChild<QLineEdit *>(QStringLiteral("lineEditOTP"))->setText(otp);
+        QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("buttonConnect")), Qt::LeftButton);
+        // Hidden, and the first status (which the "connected" event waits for) is in.
+        auto *session = window->findChild<SessionController *>();
+        return QTest::qWaitFor(
+            [this, session] { return !window->isVisible() && session->lastStatusReply().contains("VPNAddress"); },
+            5000);
+    }
+
+    TestEnv env;
+    FakeAgent agent;
+    std::unique_ptr<Orvalin> window;
+};
+
 } // namespace
 
 class TestNotifier : public QObject
@@ -54,6 +103,8 @@ private slots:
     void noticesOnlyWhileHiddenAndWanted();
     void flappingGivesOneNotice();
     void agentTextNeverCarriesSecrets();
+    void windowTellsSessionWhileHidden();
+    void clickOnNoticeBringsWindowBack();
 
 private:
     // Notices received since the test began.
@@ -318,6 +369,46 @@ void TestNotifier::agentTextNeverCarriesSecrets()
     const QString body = receivedSince(before).first().body;
     QVERIFY2(!body.contains(QLatin1String("Tr0ub4dor")) && !body.contains(QLatin1String("492817")), qPrintable(body));
     QVERIFY2(body.contains(QLatin1String("[redacted]")), qPrintable(body));
+}
+
+void TestNotifier::windowTellsSessionWhileHidden()
+{
+    WindowRig rig;
+    const int before = int(daemon->received().size());
+    QVERIFY(rig.connectHidden(QStringLiteral("492817")));
+    rig.agent.push(6, QStringLiteral("link lost"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.agent.requestsFor(QStringLiteral("reconnect")).size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(receivedSince(before).size(), 3, 5000);
+    // The server ends it, naming what the user typed.
+    rig.agent.push(3, QStringLiteral("session of alice (Tr0ub4dor&3492817) ended by the administrator"));
+    QTRY_COMPARE_WITH_TIMEOUT(receivedSince(before).size(), 4, 5000);
+
+    const QList<NotificationDaemon::Notice> received = receivedSince(before);
+    QStringList summaries;
+    for (const NotificationDaemon::Notice &notice : received)
+        summaries << notice.summary;
+    QCOMPARE(summaries,
+             (QStringList{"VPN connected", "VPN session lost", "VPN reconnected", "VPN session ended by the server"}));
+    QCOMPARE(received.at(0).body, QStringLiteral("office (VPN address 10.8.0.6)"));
+    QCOMPARE(received.at(1).body, QStringLiteral("Reconnecting to office…"));
+    const QString ended = received.at(3).body;
+    QVERIFY2(ended.startsWith(QLatin1String("session of alice ([redacted]) ended")), qPrintable(ended));
+    for (const NotificationDaemon::Notice &notice : received) {
+        for (const char *secret : {"Tr0ub4dor", "492817"})
+            QVERIFY2(!QString(notice.summary + notice.body).contains(QLatin1String(secret)), qPrintable(notice.body));
+    }
+}
+
+void TestNotifier::clickOnNoticeBringsWindowBack()
+{
+    WindowRig rig;
+    const int before = int(daemon->received().size());
+    QVERIFY(rig.connectHidden(QString()));
+    // A click on the "connected" notice.
+    QTest::qWait(300);
+    QVERIFY(daemon->clickNewest());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.window->isVisible(), 5000);
+    QCOMPARE(receivedSince(before).size(), 1);
 }
 
 QTEST_MAIN(TestNotifier)

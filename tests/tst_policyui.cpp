@@ -5,7 +5,9 @@
 #include "orvalin.h"
 #include "policy.h"
 #include "profilemanager.h"
+#include "passwordprompt.h"
 #include "secretstore.h"
+#include "sessioncontroller.h"
 #include "testenv.h"
 
 #include <QApplication>
@@ -17,6 +19,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -108,7 +111,46 @@ private slots:
     void onlyPolicyProfiles();
     void noSavedPasswordsNoPasswordField();
     void aboutAndDiagnosticsTellPolicy();
+    void askedPasswordServesOneSession();
+    void cancelledPromptSendsNothing();
 };
+
+namespace {
+// Answers the next password prompt: types `password` and presses Return, or
+// presses Escape when there is none. Counts the prompts it saw.
+class PromptAnswerer
+{
+public:
+    explicit PromptAnswerer(std::optional<QString> answer)
+        : answer(std::move(answer))
+    {
+        QObject::connect(&timer, &QTimer::timeout, &timer, [this] {
+            auto *prompt = qobject_cast<PasswordPrompt *>(QApplication::activeModalWidget());
+            if (!prompt || prompt == last)
+                return;
+            last = prompt;
+            ++prompts;
+            auto *field = prompt->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"));
+            masked = field->echoMode() == QLineEdit::Password;
+            if (this->answer) {
+                QTest::keyClicks(field, *this->answer);
+                QTest::keyClick(field, Qt::Key_Return);
+            } else {
+                QTest::keyClick(field, Qt::Key_Escape);
+            }
+        });
+        timer.start(20);
+    }
+
+    int prompts = 0;
+    bool masked = false;
+
+private:
+    std::optional<QString> answer;
+    QPointer<PasswordPrompt> last;
+    QTimer timer;
+};
+} // namespace
 
 void TestPolicyUi::init()
 {
@@ -312,6 +354,57 @@ void TestPolicyUi::aboutAndDiagnosticsTellPolicy()
     Orvalin plain;
     QVERIFY(plain.findChild<QLabel *>(QStringLiteral("labelPolicy"))->text().isEmpty());
     QVERIFY(plain.findChild<QLabel *>(QStringLiteral("labelPolicy"))->isHidden());
+}
+
+void TestPolicyUi::askedPasswordServesOneSession()
+{
+    Rig rig(R"({"allowSavePassword": false})");
+    rig.agent.answer(QStringLiteral("connect"), QStringLiteral("connected"));
+    rig.agent.answer(QStringLiteral("reconnect"), QStringLiteral("reconnected"));
+    QVERIFY(rig.start());
+    auto *session = rig.window->findChild<SessionController *>();
+    rig.child<QComboBox>("comboBoxHost")->setCurrentText(QStringLiteral("home"));
+    rig.child<QLineEdit>("lineEditOTP")->setText(QStringLiteral("123456"));
+
+    PromptAnswerer answerer(QStringLiteral("typed-pw"));
+    QTest::mouseClick(rig.child<QPushButton>("buttonConnect"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(session->isSessionConnected(), 5000);
+    QCOMPARE(answerer.prompts, 1);
+    QVERIFY(answerer.masked);
+    // The typed password with the one-time password appended.
+    QCOMPARE(rig.agent.requestsFor(QStringLiteral("connect")).size(), 1);
+    QCOMPARE(rig.agent.requestsFor(QStringLiteral("connect")).first().params.value("password"),
+             QJsonValue("typed-pw123456"));
+
+    // The session is lost: its reconnection reuses it without asking again.
+    rig.agent.push(6, QStringLiteral("lost"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.agent.requestsFor(QStringLiteral("reconnect")).size(), 1, 5000);
+    QCOMPARE(rig.agent.requestsFor(QStringLiteral("reconnect")).first().params.value("password"),
+             QJsonValue("typed-pw123456"));
+    QTRY_VERIFY_WITH_TIMEOUT(session->isSessionConnected(), 5000);
+    QCOMPARE(answerer.prompts, 1);
+
+    // Once it ends, the password is gone from memory, and it never was in the store or a file.
+    rig.agent.push(3, QStringLiteral("ended"));
+    QTRY_VERIFY_WITH_TIMEOUT(!session->isSessionConnected(), 5000);
+    QVERIFY(!session->sessionParameters().contains("password"));
+    QVERIFY(!session->heldSecrets().join(QLatin1Char(' ')).contains(QLatin1String("typed-pw")));
+    QCOMPARE(secretStoreLookup(QStringLiteral("home")), QString());
+    QVERIFY(!rig.env.readConfigFile(QStringLiteral("profile.json")).contains("typed-pw"));
+    QVERIFY(!rig.env.readConfigFile(QStringLiteral("history.jsonl")).contains("typed-pw"));
+}
+
+void TestPolicyUi::cancelledPromptSendsNothing()
+{
+    Rig rig(R"({"allowSavePassword": false})");
+    rig.agent.answer(QStringLiteral("connect"), QStringLiteral("connected"));
+    QVERIFY(rig.start());
+    PromptAnswerer answerer(std::nullopt);
+    QTest::mouseClick(rig.child<QPushButton>("buttonConnect"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.prompts, 1, 5000);
+    QTest::qWait(300);
+    QVERIFY(rig.agent.requestsFor(QStringLiteral("connect")).isEmpty());
+    QVERIFY(!rig.window->findChild<SessionController *>()->isSessionConnected());
 }
 
 QTEST_MAIN(TestPolicyUi)

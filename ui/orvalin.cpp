@@ -6,13 +6,16 @@
 #include "appglobals.h"
 #include "configmanager.h"
 #include "connectionstatuscard.h"
+#include "desktopnotice.h"
 #include "detaildialog.h"
 #include "historydialog.h"
 #include "jsonrpcwebsocketclient.h"
+#include "passwordprompt.h"
 #include "policy.h"
 #include "profilemanager.h"
 #include "routingrulestab.h"
 #include "sessioncontroller.h"
+#include "sessionnotifier.h"
 #include "settingstab.h"
 #include "softwaretab.h"
 #include "thememanager.h"
@@ -85,6 +88,8 @@ Orvalin::Orvalin(QWidget *parent)
     session->setTray(tray);
     tray->setSessionQuery([this] { return session->isSessionConnected(); });
     session->wireOneTimePasswordField();
+    if (!Policy::current().allowSavePassword())
+        session->setPasswordPrompt([this](const QString &profile) { return PasswordPrompt::ask(this, profile); });
     aboutTab = new AboutTab(this);
     aboutTab->setSession(session);
     aboutTab->setStatusLine(ui->statusBar);
@@ -195,6 +200,12 @@ void Orvalin::afterShowOneTime()
     session->setDetailDialog(detailDialog);
     session->wireStatusTimer();
     session->wireSessionSignals();
+    // Desktop notices of the session while the window is hidden or minimised.
+    auto *notice = new DesktopNotice(tray, this);
+    connect(notice, &DesktopNotice::activated, this, [this] { bringWindowForward(this); });
+    notifier = new SessionNotifier(this, notice, this);
+    notifier->setSecretsSource([this] { return session->heldSecrets(); });
+    connect(session, &SessionController::eventRecorded, notifier, &SessionNotifier::onSessionEvent);
     // The session is not left running behind a program that has gone; nothing
     // waits for the agent's answer.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
@@ -230,6 +241,8 @@ void Orvalin::onLinkFailed()
         return;
     linkLost = true;
     session->linkLost();
+    if (notifier)
+        notifier->onAgentLost();
     ui->statusBar->setText(rpcClient && rpcClient->isAgentRefused()
                                ? tr("tunwarden identity check failed, please contact your administrator")
                                : QStringLiteral("无法连接到 tunwarden，请重新安装软件！"));

@@ -16,6 +16,7 @@ class JsonRpcWebSocketClient;
 class ProfileManager;
 class RoutingRulesTab;
 class SessionController;
+class SessionNotifier;
 class SettingsTab;
 class SoftwareTab;
 class TrayController;
@@ -76,6 +77,7 @@ private:
     ConnectionStatusCard *statusCard = nullptr;
     DetailDialog *detailDialog = nullptr;
     SessionController *session = nullptr;
+    SessionNotifier *notifier = nullptr;
     AboutTab *aboutTab = nullptr;
     // Owns the scanner (appScanner) and the records (softwareList).
     SoftwareTab *softwareTab = nullptr;

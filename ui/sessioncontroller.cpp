@@ -41,6 +41,18 @@ SessionController::SessionController(Orvalin *window, Ui::Orvalin *form, Connect
     , statusCard(card)
 {
     statusTimer.setObjectName(QStringLiteral("statusTimer"));
+    history().setObserver([this](const QJsonObject &event) { emit eventRecorded(event); });
+}
+
+void SessionController::setPasswordPrompt(PasswordPrompter prompter)
+{
+    askPassword = std::move(prompter);
+}
+
+void SessionController::forgetAskedPassword()
+{
+    if (askPassword)
+        currentProfile.remove(QLatin1String("password"));
 }
 
 void SessionController::setProfileManager(ProfileManager *profiles)
@@ -191,7 +203,20 @@ void SessionController::connectVPN(bool reconnect)
         const QString name = ui->comboBoxHost->currentText();
         if (name.isEmpty())
             return;
-        const QJsonObject stored = profileManager ? profileManager->profiles.value(name).toObject() : QJsonObject();
+        QJsonObject stored = profileManager ? profileManager->profiles.value(name).toObject() : QJsonObject();
+        if (askPassword) {
+            // Not kept anywhere: asked for this connection (and its reconnections).
+            if (asking)
+                return;
+            asking = true;
+            const std::optional<QString> password = askPassword(name);
+            asking = false;
+            // The prompt ran an event loop of its own: the link may have gone
+            // or a session come up meanwhile.
+            if (!password || !linkUp() || sessionConnected)
+                return;
+            stored.insert(QStringLiteral("password"), *password);
+        }
         currentProfile = connectParameters(stored, ui->lineEditOTP->text());
         currentProfileName = name;
         method = QStringLiteral("connect");
@@ -238,6 +263,7 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
     const QString message = reply.toObject().value(QLatin1String("message")).toString();
     const QJsonObject messageField{{QStringLiteral("message"), message}};
     recordEvent(reconnect ? ConnectionHistory::reconnectRefused : ConnectionHistory::refused, messageField);
+    forgetAskedPassword();
 
     // The agent has just refused these credentials and this one-time password:
     // no reconnection or automatic connection still waiting may send them again.
@@ -394,6 +420,7 @@ void SessionController::onSessionClosed(const QJsonValue &reply)
     ui->statusBar->setText(reply.toString());
     recordEvent(disconnectRequested ? ConnectionHistory::disconnected : ConnectionHistory::closedByServer,
                 QJsonObject{{QStringLiteral("message"), reply.toString()}});
+    forgetAskedPassword();
     emit window->vpnClosed();
     // A session the user did not end: bring the window back so they notice.
     if (!disconnectRequested)

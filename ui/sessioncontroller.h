@@ -8,6 +8,9 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <functional>
+#include <optional>
+
 namespace Ui {
 class Orvalin;
 }
@@ -36,6 +39,12 @@ public:
     void setTray(TrayController *tray);
     void setDetailDialog(DetailDialog *dialog);
     void setClient(JsonRpcWebSocketClient *client);
+    // Where the password of a connection comes from when passwords are not
+    // kept (the administrator's policy): asked for each "connect", used for
+    // it and its reconnections, and forgotten when the session ends or is
+    // refused. Nothing (a cancel) means nothing is sent.
+    using PasswordPrompter = std::function<std::optional<QString>(const QString &profile)>;
+    void setPasswordPrompt(PasswordPrompter prompter);
 
     bool isSessionConnected() const;
     bool isDisconnectRequested() const;
@@ -78,7 +87,12 @@ public:
     // used profile connects by itself shortly after.
     void scheduleAutomaticConnection(const QString &profile);
 
+signals:
+    // Every session event as the connection history records it.
+    void eventRecorded(const QJsonObject &event);
+
 private:
+    void forgetAskedPassword();
     bool linkUp() const;
     void onConnectReply(const QJsonValue &reply, bool reconnect);
     void retryAfterRefusedReconnect();
@@ -111,6 +125,8 @@ private:
     bool sessionConnected = false;
     bool disconnectRequested = false;
     QJsonObject currentProfile;
+    PasswordPrompter askPassword;
+    bool asking = false;
     // The profile whose parameters the last "connect" carried; the selector
     // may have moved on since.
     QString currentProfileName;
