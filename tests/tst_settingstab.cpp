@@ -146,13 +146,15 @@ void TestSettingsTab::toggle_data()
     QTest::addColumn<QString>("member");
     QTest::addColumn<QJsonValue>("sent");
 
-    // From the defaults: autoLogin, debug, cisco_compat and no_dtls off; minimize, block and local on.
+    // From the defaults: autoLogin, debug, cisco_compat and no_dtls off; minimize, block, local and notifications on.
     QTest::newRow("autoLogin") << "checkBoxAutoLogin"
                                << "autoLogin" << false << "" << QJsonValue();
     QTest::newRow("minimize") << "checkBoxMinimize"
                               << "minimize" << false << "" << QJsonValue();
     QTest::newRow("local") << "checkBoxLang"
                            << "local" << false << "" << QJsonValue();
+    QTest::newRow("notifications") << "checkBoxNotifications"
+                                   << "notifications" << false << "" << QJsonValue();
     QTest::newRow("block") << "checkBoxBlock"
                            << "block" << true << "skip_verify" << QJsonValue(true);
     QTest::newRow("debug") << "checkBoxDebug"
