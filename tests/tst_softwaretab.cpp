@@ -1,4 +1,5 @@
 #include "appscanner.h"
+#include "boundedlabel.h"
 #include "fakeagent.h"
 #include "jsonrpcwebsocketclient.h"
 #include "orvalin.h"
@@ -169,7 +170,8 @@ private:
         return window->findChild<T *>(QLatin1String(name));
     }
     QTableWidget *table() const { return child<QTableWidget>("tableWidgetSoftware"); }
-    QLabel *statusBar() const { return child<QLabel>("statusBar"); }
+    // The status line's text as set; what it shows may be wrapped to its width.
+    BoundedLabel *statusBar() const { return child<BoundedLabel>("statusBar"); }
     SoftwareTab *tab() const { return window->findChild<SoftwareTab *>(); }
     int submitCount() const { return int(agent->requestsFor(QStringLiteral("app.report.submit")).size()); }
 
