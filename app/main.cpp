@@ -1,6 +1,7 @@
 #include "appglobals.h"
 #include "configmanager.h"
 #include "errorsink.h"
+#include "leftoversavefiles.h"
 #include "messageboxes.h"
 #include "orvalin.h"
 #include "settingstab.h"
@@ -10,6 +11,7 @@
 #include "windowforward.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QLocale>
 #include <QStandardPaths>
@@ -17,6 +19,7 @@
 
 int main(int argc, char *argv[])
 {
+    const QDateTime startedAt = QDateTime::currentDateTime();
     qSetMessagePattern(QStringLiteral("%{type}:[%{file}:%{line}]  %{message}"));
     QCoreApplication::setApplicationName(QStringLiteral("Orvalin"));
     configLocation = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
@@ -28,6 +31,9 @@ int main(int argc, char *argv[])
     // A second start by the same user ends in here and brings the running window forward.
     SingleApplication app(argc, argv, false, SingleApplication::ScopeUser, 1000);
     setErrorSink([](const QString &text) { MessageBoxes::showError(nullptr, text); });
+    // Past the single-instance guard, no other instance writes these files:
+    // a save copy from before this start was left by a save cut short.
+    LeftoverSaveFiles::remove(configLocation, LeftoverSaveFiles::storeFileNames(), startedAt);
 
     configManager = new ConfigManager;
     QTranslator translator;
