@@ -145,7 +145,12 @@ void BoundedLabel::setText(const QString &text)
     // Only what a tooltip could show is kept: the rest of a huge text goes now.
     fullText = BoundedText::cut(text, BoundedText::toolTipLength);
     naturalWidth = std::ceil(widestLine(fit(fullText, font(), 0, lineLimit).text, font()));
-    refit();
+    // Shown at once within its bounds of length and lines, and fitted to the
+    // width when the layout has given the label the room the text asks for
+    // (it is resized) or before it is drawn, whichever comes first.
+    fitTo(0);
+    unfitted = isVisible();
+    updateGeometry();
 }
 
 void BoundedLabel::clear()
@@ -170,7 +175,11 @@ void BoundedLabel::refit()
     adoptBaseText();
     // Until the label is on screen its width is not known yet; it is fitted
     // again when it is shown or resized.
-    const int width = isVisible() ? std::max(1, contentsRect().width() - 2 * margin()) : 0;
+    fitTo(isVisible() ? std::max(1, contentsRect().width() - 2 * margin()) : 0);
+}
+
+void BoundedLabel::fitTo(int width)
+{
     const Fitted fitted = fit(fullText, font(), width, lineLimit);
     softBreaks = fitted.softBreaks;
     cut = fitted.cut;

@@ -68,7 +68,9 @@ protected:
 private:
     // Takes over a text QLabel was given behind this class's back.
     void adoptBaseText() const;
+    // Fits the text to the label's width, or to none while it is not shown.
     void refit();
+    void fitTo(int width);
     // The selection as the text has it, without the line ends the wrapping added.
     QString selectedOriginal() const;
     void updateMinimumHeight();
