@@ -201,6 +201,9 @@ void TestSoftwareTab::startWindow()
     window->setAgentUrl(agent->url());
     window->show();
     QTRY_COMPARE(agent->requestsFor(QStringLiteral("config")).size(), 1);
+    // The reply to "config" writes the status line too; a later one would
+    // overwrite what a test reads there.
+    QTRY_COMPARE(statusBar()->text(), QStringLiteral("agent ready"));
     QVERIFY(tab());
     // On screen, so clicks reach the table and its buttons.
     child<QTabWidget>("tabWidget")->setCurrentWidget(child<QWidget>("tabSoftwareManagement"));
