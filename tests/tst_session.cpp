@@ -1,5 +1,6 @@
 #include "appglobals.h"
 #include "configmanager.h"
+#include "connectionhistory.h"
 #include "connectionstatuscard.h"
 #include "detaildialog.h"
 #include "fakeagent.h"
@@ -20,6 +21,7 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStringListModel>
@@ -684,6 +686,122 @@ private slots:
         QTest::mouseClick(rig.connectButton(), Qt::LeftButton);
         QTRY_COMPARE(rig.count(QStringLiteral("disconnect")), 1);
         QCOMPARE(rig.count(QStringLiteral("connect")), 2);
+    }
+
+    // A double click sends two "connect"; the user disconnects between the
+    // two answers. The second success must not undo that request, or the
+    // agent's answer to "disconnect" would count as an end by the server.
+    void secondSuccessKeepsUserDisconnect()
+    {
+        Rig rig;
+        QVERIFY(rig.start());
+        rig.agent.answer(QStringLiteral("status"), fullStatus());
+        QTest::mouseClick(rig.connectButton(), Qt::LeftButton);
+        QTest::mouseClick(rig.connectButton(), Qt::LeftButton);
+        QTRY_COMPARE(rig.count(QStringLiteral("connect")), 2);
+        rig.agent.push(2, QStringLiteral("connected"));
+        QTRY_VERIFY(rig.session()->isSessionConnected());
+        QTest::mouseClick(rig.connectButton(), Qt::LeftButton);
+        QTRY_COMPARE(rig.count(QStringLiteral("disconnect")), 1);
+        rig.window->close(); // into the tray, as the user leaves it
+
+        rig.agent.push(2, QStringLiteral("already connected"));
+        QTRY_COMPARE(rig.label("statusBar")->text(), QStringLiteral("already connected"));
+        QVERIFY(rig.session()->isDisconnectRequested());
+        QVERIFY(rig.session()->isSessionConnected());
+
+        rig.agent.push(3, QStringLiteral("disconnected"));
+        QTRY_VERIFY(!rig.session()->isSessionConnected());
+        QTest::qWait(50);
+        QVERIFY(rig.window->isHidden());
+        const QList<QJsonObject> events = rig.session()->history().events();
+        QCOMPARE(events.constLast().value(QLatin1String("event")).toString(), ConnectionHistory::disconnected);
+        int ups = 0;
+        for (const QJsonObject &event : events)
+            ups += event.value(QLatin1String("event")).toString() == ConnectionHistory::connected;
+        QCOMPARE(ups, 1);
+    }
+
+    // The session is lost while a fresh "connect" is still unanswered, and the
+    // agent then refuses that connect: the credentials and one-time password
+    // it has just rejected are not sent again by the pending reconnection.
+    void refusalEndsPendingReconnection()
+    {
+        Rig rig;
+        QVERIFY(rig.start());
+        rig.agent.answerError(QStringLiteral("reconnect"),
+                              QJsonObject{{QStringLiteral("message"), QStringLiteral("no")}});
+        QTest::mouseClick(rig.connectButton(), Qt::LeftButton);
+        QTRY_COMPARE(rig.count(QStringLiteral("connect")), 1);
+        rig.agent.push(6, QStringLiteral("connection lost"));
+        QTRY_COMPARE(rig.label("statusBar")->text(), QStringLiteral("connection lost"));
+        QString boxText;
+        closeNextModalBox(&boxText);
+        rig.agent.sendText(QString::fromUtf8(errorReply(2, QStringLiteral("bad one-time password"))));
+        QTRY_COMPARE(boxText, QStringLiteral("bad one-time password"));
+        QTest::qWait(2000); // past the 1.5 s reconnection delay
+        QCOMPARE(rig.count(QStringLiteral("reconnect")), 0);
+        QCOMPARE(rig.count(QStringLiteral("connect")), 1);
+        QCOMPARE(rig.card()->status(), ConnectionStatusCard::Error);
+    }
+
+    // The "Error" box of a refused connect waits for the user; the agent link
+    // must not wait with it.
+    void errorBoxDoesNotBlockTheLink()
+    {
+        Rig rig;
+        QVERIFY(rig.start());
+        rig.agent.setResponder(QStringLiteral("connect"), [&](const FakeAgent::Request &request) {
+            rig.agent.sendText(QString::fromUtf8(errorReply(request.id, QStringLiteral("denied"))));
+            // Anything the agent says next, here a late answer to "config".
+            rig.agent.push(1, QStringLiteral("agent still talking"));
+            return std::optional<QJsonValue>();
+        });
+        QString seenWhileOpen;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &poll, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            seenWhileOpen = rig.label("statusBar")->text();
+            // Give the link a moment while the box is open, then dismiss it.
+            if (seenWhileOpen == QStringLiteral("agent still talking") || elapsed.elapsed() > 1500)
+                box->done(QMessageBox::Ok);
+        });
+        poll.start(20);
+        QTest::mouseClick(rig.connectButton(), Qt::LeftButton);
+        QTRY_VERIFY(!seenWhileOpen.isEmpty());
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(seenWhileOpen, QStringLiteral("agent still talking"));
+        QCOMPARE(rig.card()->status(), ConnectionStatusCard::Error);
+    }
+
+    // Without a notification area a session's window sits minimised on the
+    // taskbar; an end the user did not ask for brings it back all the same.
+    void minimisedWindowComesBack_data()
+    {
+        QTest::addColumn<bool>("linkFails");
+        QTest::newRow("session ended by the server") << false;
+        QTest::newRow("link to the agent fails") << true;
+    }
+    void minimisedWindowComesBack()
+    {
+        QFETCH(bool, linkFails);
+        Rig rig;
+        rig.trayAvailable = false;
+        QVERIFY(rig.start());
+        QVERIFY(rig.connectSession());
+        rig.window->close();
+        QTRY_VERIFY(rig.window->isMinimized());
+        if (linkFails)
+            rig.agent.dropClients();
+        else
+            rig.agent.push(3, QStringLiteral("session ended by the administrator"));
+        QTRY_VERIFY(!rig.session()->isSessionConnected());
+        QTRY_VERIFY(!rig.window->isMinimized());
+        QVERIFY(rig.window->isVisible());
     }
 
     void lastProfileIsTheProfileSent()

@@ -16,6 +16,8 @@
 #include "softwaretab.h"
 #include "thememanager.h"
 #include "traycontroller.h"
+#include "valuelabelaccessible.h"
+#include "windowforward.h"
 #include "windowplacement.h"
 
 #include <QCloseEvent>
@@ -67,10 +69,10 @@ Orvalin::Orvalin(QWidget *parent)
     const WindowPlacement placement
         = WindowPlacement::compute(ratio, QSysInfo::kernelType(), screenRect, usableRect, frameGeometry());
     if (placement.fixedSize) {
-        setFixedSize(size());
+        setFixedSize(placement.size);
     } else {
-        setMinimumSize(WindowPlacement::minimumSize);
-        resize(WindowPlacement::formSize);
+        setMinimumSize(WindowPlacement::minimumSize.boundedTo(placement.size));
+        resize(placement.size);
     }
     move(placement.position);
     if (auto *mainLayout = qobject_cast<QVBoxLayout *>(layout()))
@@ -87,6 +89,8 @@ Orvalin::Orvalin(QWidget *parent)
     aboutTab->setStatusLine(ui->statusBar);
     profileManager = new ProfileManager(this);
     session->setProfileManager(profileManager);
+    connect(profileManager, &ProfileManager::credentialStoreUnavailable, this,
+            [this] { ui->statusBar->setText(QStringLiteral("系统密钥环不可用，密码仅在本次运行期间保留")); });
     softwareTab = new SoftwareTab(ui.get(), this, this);
     routingRulesTab = new RoutingRulesTab(ui.get(), this);
     if (profileManager->loadProfile()) {
@@ -117,7 +121,8 @@ void Orvalin::nameStatusValues()
 {
     // A value label's own text is all a screen reader would read, and it is
     // empty until the first status: each takes its title as its name, in the
-    // interface language, and the title points at it.
+    // interface language, its value as its description, and the title points
+    // at it.
     for (QLabel *title : ui->tabStatus->findChildren<QLabel *>()) {
         const QString titleName = title->objectName();
         if (!titleName.endsWith(QLatin1String("Title")))
@@ -128,6 +133,8 @@ void Orvalin::nameStatusValues()
         QString name = title->text();
         while (name.endsWith(QLatin1Char(':')) || name.endsWith(QChar(0xFF1A)))
             name.chop(1);
+        // Marked first: naming it may already create its interface.
+        ValueLabelAccessible::mark(value);
         value->setAccessibleName(name);
         title->setBuddy(value);
     }
@@ -226,8 +233,7 @@ void Orvalin::onLinkFailed()
                                : QStringLiteral("无法连接到 tunwarden，请重新安装软件！"));
     ui->buttonConnect->setEnabled(false);
     emit vpnClosed();
-    if (isHidden())
-        show();
+    showWindowAgain(this);
 }
 
 void Orvalin::on_buttonProfile_clicked()

@@ -11,6 +11,7 @@
 #include "profilemanager.h"
 #include "sessionformat.h"
 #include "traycontroller.h"
+#include "windowforward.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -218,6 +219,15 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
 {
     ui->progressBar->stop();
 
+    // A second answer for a session already up (a double click on Connect
+    // sends two requests): the session, and a disconnection the user may have
+    // asked for meanwhile, stay as they are; only the text is shown.
+    if (sessionConnected) {
+        ui->statusBar->setText(reply.isObject() ? reply.toObject().value(QLatin1String("message")).toString()
+                                                : reply.toString());
+        return;
+    }
+
     if (!reply.isObject()) {
         ui->statusBar->setText(reply.toString());
         comingUpByReconnect = reconnect;
@@ -226,20 +236,18 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
     }
 
     const QString message = reply.toObject().value(QLatin1String("message")).toString();
-    // A refusal of a second attempt (a double click, say) while the first one
-    // brought the session up: the session stays as it is.
-    if (sessionConnected) {
-        ui->statusBar->setText(message);
-        return;
-    }
-
     const QJsonObject messageField{{QStringLiteral("message"), message}};
     recordEvent(reconnect ? ConnectionHistory::reconnectRefused : ConnectionHistory::refused, messageField);
+
+    // The agent has just refused these credentials and this one-time password:
+    // no reconnection or automatic connection still waiting may send them again.
+    const bool reconnectStillCurrent = generation == reconnectGeneration;
+    ++generation;
 
     if (reconnect) {
         // The agent could not resume the lost session: start over with the
         // profile that is selected now, unless the user has acted meanwhile.
-        if (generation != reconnectGeneration)
+        if (!reconnectStillCurrent)
             return;
         const quint64 startedAt = generation;
         QTimer::singleShot(retryAfterRefusedReconnectMs, window, [this, startedAt] {
@@ -249,19 +257,29 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
         return;
     }
 
-    if (window->isHidden())
-        window->show();
-    MessageBoxes::showError(window, message);
-    // The box runs its own event loop: a session may have come up meanwhile.
-    if (sessionConnected) {
-        ui->statusBar->setText(message);
-        return;
-    }
+    showWindowAgain(window);
     // Nothing is in progress any more, so the tray leaves its connecting image.
     if (tray)
         tray->trayFailed();
     statusCard->setStatus(ConnectionStatusCard::Error);
     statusCard->setErrorText(message);
+    // The box runs an event loop of its own. Opened from here it would run
+    // inside the link's read handler, and nothing more from the agent would be
+    // read until the user dismissed it; so it opens once this reply is done.
+    const quint64 refusedAt = generation;
+    QMetaObject::invokeMethod(
+        window,
+        [this, message, refusedAt] {
+            // A session that came up meanwhile makes the box stale; its text
+            // stays in the status line.
+            if (sessionConnected) {
+                ui->statusBar->setText(message);
+                return;
+            }
+            if (refusedAt == generation)
+                MessageBoxes::showError(window, message);
+        },
+        Qt::QueuedConnection);
 }
 
 void SessionController::retryAfterRefusedReconnect()
@@ -378,8 +396,8 @@ void SessionController::onSessionClosed(const QJsonValue &reply)
                 QJsonObject{{QStringLiteral("message"), reply.toString()}});
     emit window->vpnClosed();
     // A session the user did not end: bring the window back so they notice.
-    if (!disconnectRequested && window->isHidden())
-        window->show();
+    if (!disconnectRequested)
+        showWindowAgain(window);
 }
 
 void SessionController::onSessionLost(const QJsonValue &reply)
@@ -402,12 +420,8 @@ void SessionController::sessionUp()
     if (rpcClient)
         rpcClient->getEnabledAppSplitRules();
     ++generation;
-    // A second "connected" for a session already up (a late reply to a
-    // repeated connect) neither restarts its clock nor records it twice.
-    if (!sessionConnected) {
-        sessionStartedAt = connectionHistory.now();
-        pendingUpEvent = comingUpByReconnect ? ConnectionHistory::reconnected : ConnectionHistory::connected;
-    }
+    sessionStartedAt = connectionHistory.now();
+    pendingUpEvent = comingUpByReconnect ? ConnectionHistory::reconnected : ConnectionHistory::connected;
     comingUpByReconnect = false;
     sessionConnected = true;
     disconnectRequested = false;

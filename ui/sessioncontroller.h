@@ -114,7 +114,7 @@ private:
     // The profile whose parameters the last "connect" carried; the selector
     // may have moved on since.
     QString currentProfileName;
-    // Bumped by every connect, reconnect, disconnect and session up, so the
+    // Bumped by every connect, reconnect, disconnect, refusal and session up, so the
     // delayed reconnections and the automatic connection can tell whether
     // what they were started for still holds.
     quint64 generation = 0;

@@ -8,3 +8,11 @@ void bringWindowForward(QWidget *window)
     window->raise();
     window->activateWindow();
 }
+
+void showWindowAgain(QWidget *window)
+{
+    if (window->isMinimized())
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    if (window->isHidden())
+        window->show();
+}

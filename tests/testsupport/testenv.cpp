@@ -12,6 +12,17 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+namespace {
+// Parent of the watchers closeNextModalBox starts. A watcher still waiting
+// when its test ends would close a box of the next test and write its text
+// into a variable that no longer exists.
+QObject *boxWatchers()
+{
+    static QObject *watchers = new QObject(qApp);
+    return watchers;
+}
+} // namespace
+
 TestEnv::TestEnv()
 {
     QStandardPaths::setTestModeEnabled(true);
@@ -25,6 +36,7 @@ TestEnv::TestEnv()
 
 TestEnv::~TestEnv()
 {
+    qDeleteAll(boxWatchers()->children());
     setErrorSink({});
     delete configManager;
     configManager = nullptr;
@@ -62,7 +74,7 @@ QByteArray TestEnv::readConfigFile(const QString &name) const
 
 void closeNextModalBox(QString *text, int timeoutMs)
 {
-    auto *timer = new QTimer(qApp);
+    auto *timer = new QTimer(boxWatchers());
     QElapsedTimer elapsed;
     elapsed.start();
     QObject::connect(timer, &QTimer::timeout, timer, [=] {

@@ -28,5 +28,6 @@ private:
 };
 
 // Finds the modal box on screen within the timeout and closes it, keeping its text.
-// Call before the code that opens the box.
+// Call before the code that opens the box. A watcher still waiting stops when
+// the test's TestEnv goes, so it never reaches into the next test.
 void closeNextModalBox(QString *text = nullptr, int timeoutMs = 5000);
