@@ -6,12 +6,10 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
-#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
-#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
@@ -188,6 +186,11 @@ void BoundedLabel::fitTo(int width)
         shown = fitted.text;
         QLabel::setText(shown);
     }
+    // What is left out is in the tooltip, where the user and accessibility
+    // tools find it.
+    const QString tip = cut ? plainToolTip(fullText) : QString();
+    if (tip != toolTip())
+        setToolTip(tip);
     updateMinimumHeight();
 }
 
@@ -298,11 +301,10 @@ QSize BoundedLabel::minimumSizeHint() const
 bool BoundedLabel::event(QEvent *event)
 {
     if (event->type() == QEvent::ToolTip) {
+        // A text given through a QLabel pointer has its tooltip once fitted.
         adoptBaseText();
-        if (cut) {
-            QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), plainToolTip(fullText), this);
-            return true;
-        }
+        if (unfitted)
+            refit();
     } else if (event->type() == QEvent::Show) {
         const bool handled = QLabel::event(event);
         refit();

@@ -8,7 +8,8 @@
 // BoundedText::shownLength characters in at most maximumLines lines of the
 // label's width. Lines wrap between words, inside a word only when it is
 // wider than a line, and the last line ends in "…" when text was left out;
-// the tooltip then shows the text, whole when it is reasonably short. The
+// the tooltip (the widget's toolTip) then holds the text, whole when it is
+// reasonably short. The
 // label asks for the width of its text but needs only a few characters', so
 // no text can widen the window.
 //
