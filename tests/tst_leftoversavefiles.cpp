@@ -1,5 +1,7 @@
 #include "leftoversavefiles.h"
 
+#include "storedfile.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -8,6 +10,9 @@
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/inotify.h>
 #endif
 
 // The copies a save cut short leaves beside the settings, profile and history
@@ -55,6 +60,50 @@ private slots:
                  (QStringList{QStringLiteral("config.json"), QStringLiteral("profile.json"),
                               QStringLiteral("history.jsonl")}));
         QCOMPARE(LeftoverSaveFiles::isSaveCopyOf(name, LeftoverSaveFiles::storeFileNames()), copy);
+    }
+
+    // The names Qt itself gives the copy, seen as a real save makes them: on
+    // Linux the new content is written to an unnamed file, linked in under
+    // the copy's name when the target exists, and renamed over the target.
+    // That copy, once linked, is a whole file; a kill before the rename leaves
+    // it. Kept here, as such a kill would, and removed at the next start.
+    void copyNamedAsQtNamesIt()
+    {
+#ifndef Q_OS_LINUX
+        QSKIP("the file events are read with inotify");
+#else
+        QTemporaryDir dir;
+        const QString profile = dir.filePath(QStringLiteral("profile.json"));
+        QVERIFY(writeFileSafely(profile, "{}"));
+        const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(watch >= 0);
+        QVERIFY(inotify_add_watch(watch, QFile::encodeName(dir.path()).constData(), IN_CREATE | IN_MOVED_FROM) >= 0);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(writeFileSafely(profile, R"({"office":{"password":"pw"}})"));
+        QStringList created;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t size; (size = read(watch, buffer, sizeof buffer)) > 0;) {
+            for (char *at = buffer; at < buffer + size;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(at);
+                if ((event->mask & IN_CREATE) && event->len > 0)
+                    created << QFile::decodeName(event->name);
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        close(watch);
+        QCOMPARE(created.size(), 3);
+        for (const QString &name : std::as_const(created))
+            QVERIFY2(LeftoverSaveFiles::isSaveCopyOf(name, {QStringLiteral("profile.json")}), qPrintable(name));
+
+        // The last save again, cut short after the copy was linked in.
+        const QString copy = dir.filePath(created.constLast());
+        QVERIFY(plant(copy, QDateTime::currentDateTime().addSecs(-60), R"({"office":{"password":"pw"}})"));
+        QCOMPARE(
+            LeftoverSaveFiles::remove(dir.path(), LeftoverSaveFiles::storeFileNames(), QDateTime::currentDateTime()),
+            QStringList{created.constLast()});
+        QVERIFY(!QFile::exists(copy));
+        QVERIFY(QFile::exists(profile));
+#endif
     }
 
     void removesOnlyOwnOldCopies()
