@@ -33,14 +33,22 @@ void readRoutes(const QJsonValue &value)
     }
 }
 
-// The agent's texts go to the screen and into the history only bounded.
+// The agent's texts go to the screen and into the history only bounded: a
+// cut text is a beginning of the text and "…", within its bound, and a pair
+// of surrogates is never cut in two.
 void boundText(const QString &text)
 {
     const QString shown = BoundedText::cut(text, BoundedText::shownLength);
     const QString stored = BoundedText::cutUtf8(text, BoundedText::storedBytes);
-    if (shown.size() > BoundedText::shownLength || stored.toUtf8().size() > BoundedText::storedBytes
-        || (shown != text && !shown.endsWith(BoundedText::ellipsis)) || !text.startsWith(shown.chopped(shown != text)))
+    if (shown.size() > BoundedText::shownLength || stored.toUtf8().size() > BoundedText::storedBytes)
         abort();
+    for (const QString &kept : {shown, stored}) {
+        if (kept == text)
+            continue;
+        if (!kept.endsWith(BoundedText::ellipsis) || !text.startsWith(kept.chopped(1))
+            || (text.isValidUtf16() && !kept.isValidUtf16()))
+            abort();
+    }
 }
 
 JsonRpcWebSocketClient *makeClient()
