@@ -22,6 +22,7 @@
 #include <QJsonDocument>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -305,6 +306,33 @@ private slots:
         QVERIFY(boundedInStore(rig.lastStored()));
         // No text widened the window.
         QCOMPARE(rig.window->width(), width);
+    }
+
+    // A push far over the link's size bound during a session is dropped
+    // unread: the link opens again at once ("config" again), the session and
+    // the window go on as before, and the next push is read.
+    void oversizedPushIsDropped()
+    {
+        Rig rig;
+        rig.agent.answer(QStringLiteral("config"), QStringLiteral("agent ready"));
+        rig.agent.answer(QStringLiteral("connect"), QStringLiteral("connected"));
+        QVERIFY(rig.start());
+        QTest::mouseClick(rig.connectButton(), Qt::LeftButton);
+        QTRY_VERIFY(rig.session()->isSessionConnected());
+        const qsizetype recorded = rig.session()->history().events().size();
+
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^Dropped a message from the agent over the limit")));
+        rig.agent.push(6, QString(8 * 1024 * 1024, QLatin1Char('x')));
+        QTRY_COMPARE(rig.agent.requestsFor(QStringLiteral("config")).size(), 2);
+        QTRY_COMPARE(rig.statusLine()->text(), QStringLiteral("agent ready"));
+        QVERIFY(rig.session()->isSessionConnected());
+        QVERIFY(rig.connectButton()->isEnabled());
+        QCOMPARE(rig.session()->history().events().size(), recorded);
+
+        rig.agent.push(6, QStringLiteral("session lost"));
+        QTRY_VERIFY(!rig.session()->isSessionConnected());
+        QCOMPARE(rig.statusLine()->text(), QStringLiteral("session lost"));
     }
 
     // Markup from the agent is shown as the characters it is made of.
