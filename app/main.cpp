@@ -2,6 +2,7 @@
 #include "configmanager.h"
 #include "errorsink.h"
 #include "keychainclass.h"
+#include "leftoversavefiles.h"
 #include "messageboxes.h"
 #include "orvalin.h"
 #include "policy.h"
@@ -12,6 +13,7 @@
 #include "windowforward.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QLocale>
 #include <QStandardPaths>
@@ -19,6 +21,7 @@
 
 int main(int argc, char *argv[])
 {
+    const QDateTime startedAt = QDateTime::currentDateTime();
     qSetMessagePattern(logMessagePattern);
     QCoreApplication::setApplicationName(QStringLiteral("Orvalin"));
     configLocation = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
@@ -30,6 +33,9 @@ int main(int argc, char *argv[])
     // A second start by the same user ends in here and brings the running window forward.
     SingleApplication app(argc, argv, false, SingleApplication::ScopeUser, 1000);
     setErrorSink([](const QString &text) { MessageBoxes::showError(nullptr, text); });
+    // Past the single-instance guard, no other instance writes these files:
+    // a save copy from before this start was left by a save cut short.
+    LeftoverSaveFiles::remove(configLocation, LeftoverSaveFiles::storeFileNames(), startedAt);
 
     configManager = new ConfigManager;
     Policy::install(Policy::read());
