@@ -42,11 +42,12 @@ bool ConfigManager::loadConfig(bool cbor)
         return false;
     }
     const QByteArray bytes = file.readAll();
+    // The user's own values are the file's, and an empty file has none.
+    saved = QJsonObject();
     if (bytes.isEmpty())
         return true;
 
     const QJsonObject stored = decodeStoredObject(bytes, cbor);
-    saved = QJsonObject();
     for (const QString &key : knownKeys()) {
         if (stored.contains(key)) {
             config.insert(key, stored.value(key));

@@ -1,6 +1,7 @@
 #include "sessionnotifier.h"
 
 #include "appglobals.h"
+#include "boundedtext.h"
 #include "configmanager.h"
 #include "connectionhistory.h"
 #include "desktopnotice.h"
@@ -48,20 +49,19 @@ qint64 SessionNotifier::now() const
 QString SessionNotifier::boundedAgentText(const QString &text)
 {
     // One line: the agent's line breaks and control characters become spaces.
+    // A little beyond the bound is kept, so the cut sees whole characters.
+    const qsizetype collected = maxAgentTextLength + 16;
     QString line;
-    line.reserve(qMin(text.size(), maxAgentTextLength + 1));
+    line.reserve(qMin(text.size(), collected));
     for (const QChar c : text) {
-        if (line.size() > maxAgentTextLength)
+        if (line.size() >= collected)
             break;
         const bool blank = c.isSpace() || c.category() == QChar::Other_Control || c.category() == QChar::Other_Format;
         if (blank && (line.isEmpty() || line.endsWith(QLatin1Char(' '))))
             continue;
         line += blank ? QChar(QLatin1Char(' ')) : c;
     }
-    line = line.trimmed();
-    if (line.size() > maxAgentTextLength)
-        line = line.left(maxAgentTextLength - 1).trimmed() + QChar(0x2026);
-    return line;
+    return BoundedText::cut(line.trimmed(), maxAgentTextLength);
 }
 
 SessionNotifier::Notice SessionNotifier::compose(Kind kind, const QJsonObject &event)

@@ -318,6 +318,10 @@
         <source>Greyed settings are set by your administrator.</source>
         <translation>灰色的设置由管理员设定，无法更改。</translation>
     </message>
+    <message>
+        <source>Administrator policy</source>
+        <translation>管理员策略</translation>
+    </message>
 </context>
 <context>
     <name>PasswordPrompt</name>
