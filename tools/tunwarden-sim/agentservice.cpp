@@ -86,6 +86,8 @@ AgentService::Reply AgentService::login(const QJsonObject &params, bool reconnec
         refusal = QStringLiteral("会话已失效，请重新登录");
     else if (!reconnect && !scenario.refuseConnectMessage.isEmpty())
         refusal = scenario.refuseConnectMessage;
+    else if (!scenario.password.isNull() && params.value(QLatin1String("password")).toString() != scenario.password)
+        refusal = QStringLiteral("用户名或密码错误");
     else
         refusal = session.start(params);
     if (!refusal.isEmpty()) {

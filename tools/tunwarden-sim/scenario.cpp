@@ -1,6 +1,7 @@
 #include "scenario.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 
 #include <cstdio>
 
@@ -36,6 +37,10 @@ bool parseScenario(const QStringList &arguments, Scenario &scenario, int &exitCo
     parser.addOption({QStringLiteral("refuse-connect"), QStringLiteral("Refuse every \"connect\" with MESSAGE."),
                       QStringLiteral("MESSAGE")});
     parser.addOption({QStringLiteral("refuse-reconnect"), QStringLiteral("Refuse every \"reconnect\".")});
+    parser.addOption({QStringLiteral("password-file"),
+                      QStringLiteral("Accept a \"connect\" only with the password (the stored password and the "
+                                     "one-time password together) on the first line of FILE."),
+                      QStringLiteral("FILE")});
     parser.addOption({QStringLiteral("lose-after"),
                       QStringLiteral("Lose each session SECONDS after it came up (push under id 6)."),
                       QStringLiteral("SECONDS")});
@@ -77,6 +82,16 @@ bool parseScenario(const QStringList &arguments, Scenario &scenario, int &exitCo
         return false;
     }
     scenario.port = quint16(port);
+    if (parser.isSet(QStringLiteral("password-file"))) {
+        // From a file: on the command line every process could read it.
+        QFile file(parser.value(QStringLiteral("password-file")));
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "--password-file: %s\n", qPrintable(file.errorString()));
+            exitCode = 2;
+            return false;
+        }
+        scenario.password = QString::fromUtf8(file.readLine(4096)).remove(QLatin1Char('\n'));
+    }
     if (parser.isSet(QStringLiteral("refuse-connect"))) {
         scenario.refuseConnectMessage = parser.value(QStringLiteral("refuse-connect"));
         if (scenario.refuseConnectMessage.isEmpty()) {

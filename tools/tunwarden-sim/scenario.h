@@ -8,6 +8,7 @@ struct Scenario
 {
     quint16 port = 6210;
     QString refuseConnectMessage; // non-empty: every "connect" is refused with it
+    QString password;             // not null: a "connect" with another password is refused
     bool refuseReconnect = false;
     int loseAfterSeconds = 0; // 0: sessions are never lost
     int endAfterSeconds = 0;  // 0: the gateway never ends a session
