@@ -61,8 +61,7 @@ CommandClient::Outcome CommandClient::send(const InstanceCommand::Command &comma
             return Result::BadReply;
         return std::nullopt;
     };
-    const QByteArray hello
-        = InstanceProtocol::encodeHello(blockName.toLatin1(), InstanceProtocol::KindCommand, 0);
+    const QByteArray hello = InstanceProtocol::encodeHello(blockName.toLatin1(), InstanceProtocol::KindCommand, 0);
     const QByteArray body = InstanceCommand::encode(command);
     for (const QByteArray &bytes : {InstanceProtocol::encodeFrameHeader(hello.size()), hello,
                                     InstanceProtocol::encodeFrameHeader(body.size()), body}) {

@@ -13,13 +13,13 @@ class CommandClient
 {
 public:
     enum class Result {
-        Replied,      // `reply` holds the final reply
-        NotRunning,   // nothing listens on the server's name, or it hung up on the hello
-        NoAnswer,     // it did not acknowledge in time
-        NotTaken,     // it took the command without a reply: a version without commands
-        BadReply,     // it answered something that is not a reply
-        Gone,         // it ended before the outcome was known
-        TimedOut,     // no outcome within the time allowed
+        Replied,    // `reply` holds the final reply
+        NotRunning, // nothing listens on the server's name, or it hung up on the hello
+        NoAnswer,   // it did not acknowledge in time
+        NotTaken,   // it took the command without a reply: a version without commands
+        BadReply,   // it answered something that is not a reply
+        Gone,       // it ended before the outcome was known
+        TimedOut,   // no outcome within the time allowed
     };
 
     struct Outcome

@@ -12,10 +12,12 @@ using InstanceCommand::Action;
 // Options Qt's GUI application takes for itself (a session manager restarts
 // the client with -session, for instance): accepted and left to Qt.
 const QStringList qtValueOptions{
-    QStringLiteral("platform"),    QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
-    QStringLiteral("plugin"),      QStringLiteral("qwindowgeometry"),    QStringLiteral("qwindowicon"),
-    QStringLiteral("qwindowtitle"), QStringLiteral("session"),           QStringLiteral("display"),
-    QStringLiteral("geometry"),    QStringLiteral("style"),              QStringLiteral("stylesheet"),
+    QStringLiteral("platform"),        QStringLiteral("platformpluginpath"),
+    QStringLiteral("platformtheme"),   QStringLiteral("plugin"),
+    QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"),
+    QStringLiteral("qwindowtitle"),    QStringLiteral("session"),
+    QStringLiteral("display"),         QStringLiteral("geometry"),
+    QStringLiteral("style"),           QStringLiteral("stylesheet"),
     QStringLiteral("qmljsdebugger"),
 };
 const QStringList qtFlagOptions{QStringLiteral("reverse"), QStringLiteral("widgetcount")};
@@ -44,8 +46,8 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     const QCommandLineOption profiles(QStringLiteral("profiles"));
     const QCommandLineOption show(QStringLiteral("show"));
     const QCommandLineOption quit(QStringLiteral("quit"));
-    parser.addOptions({help, version, connectOption, otpStdin, wait, disconnectOption, status, json, profiles, show,
-                       quit});
+    parser.addOptions(
+        {help, version, connectOption, otpStdin, wait, disconnectOption, status, json, profiles, show, quit});
     for (const QString &name : qtValueOptions)
         parser.addOption(hidden(QCommandLineOption(name, QString(), QStringLiteral("value"))));
     for (const QString &name : qtFlagOptions)
@@ -71,9 +73,12 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         return usage(tr("Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst()));
 
     const std::pair<const QCommandLineOption *, Action> commands[] = {
-        {&connectOption, Action::Connect}, {&disconnectOption, Action::Disconnect},
-        {&status, Action::Status},         {&profiles, Action::Profiles},
-        {&show, Action::Show},             {&quit, Action::Quit},
+        {&connectOption, Action::Connect},
+        {&disconnectOption, Action::Disconnect},
+        {&status, Action::Status},
+        {&profiles, Action::Profiles},
+        {&show, Action::Show},
+        {&quit, Action::Quit},
     };
     int given = 0;
     for (const auto &[option, action] : commands) {

@@ -44,8 +44,9 @@ CommandOutput::Text CommandOutput::forOutcome(const InstanceCommand::Command &co
         return {CommandLine::ExitFailed, QString(), line(tr("The client ended before the outcome was known."))};
     case Result::TimedOut:
         return {CommandLine::ExitTimedOut, QString(),
-                line(command.wait ? tr("No outcome within 60 seconds.") : tr("The running client did not answer "
-                                                                             "in time."))};
+                line(command.wait ? tr("No outcome within 60 seconds.")
+                                  : tr("The running client did not answer "
+                                       "in time."))};
     }
     return {CommandLine::ExitFailed, QString(), line(tr("The running client's answer was not understood."))};
 }

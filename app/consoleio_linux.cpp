@@ -42,7 +42,7 @@ QStringList arguments(int argc, char *argv[])
     return list;
 }
 
-void attach() { }
+void attach() {}
 
 void writeOutput(const QString &text)
 {

@@ -34,8 +34,7 @@ void write(HANDLE handle, const QString &text)
         return;
     if (isConsole(handle)) {
         DWORD written = 0;
-        WriteConsoleW(handle, reinterpret_cast<const wchar_t *>(text.utf16()), DWORD(text.size()), &written,
-                      nullptr);
+        WriteConsoleW(handle, reinterpret_cast<const wchar_t *>(text.utf16()), DWORD(text.size()), &written, nullptr);
         return;
     }
     const QByteArray bytes = text.toUtf8();

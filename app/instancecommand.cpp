@@ -165,9 +165,8 @@ std::optional<Command> decode(const QByteArray &body)
 
 bool Status::isState(const QString &state)
 {
-    static const QSet<QString> states{QStringLiteral("idle"), QStringLiteral("connecting"),
-                                      QStringLiteral("connected"), QStringLiteral("disconnecting"),
-                                      QStringLiteral("agent-unreachable")};
+    static const QSet<QString> states{QStringLiteral("idle"), QStringLiteral("connecting"), QStringLiteral("connected"),
+                                      QStringLiteral("disconnecting"), QStringLiteral("agent-unreachable")};
     return states.contains(state);
 }
 
@@ -187,8 +186,7 @@ QJsonObject Status::toJson() const
 
 std::optional<Status> Status::fromJson(const QJsonObject &object)
 {
-    if (!onlyMembers(object,
-                     {stateKey, profileKey, hostKey, vpnAddressKey, sinceKey, bytesSentKey, bytesReceivedKey}))
+    if (!onlyMembers(object, {stateKey, profileKey, hostKey, vpnAddressKey, sinceKey, bytesSentKey, bytesReceivedKey}))
         return std::nullopt;
     Status status;
     if (!readText(object, stateKey, maxTextLength, status.state) || !isState(status.state)

@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (const std::optional<InstanceCommand::Command> command = InstanceCommand::decode(bytes)) {
         // An accepted command is one the sender could have written, and reads
         // back the same.
-        const std::optional<InstanceCommand::Command> again = InstanceCommand::decode(InstanceCommand::encode(*command));
+        const std::optional<InstanceCommand::Command> again
+            = InstanceCommand::decode(InstanceCommand::encode(*command));
         if (!again || again->action != command->action || again->profile != command->profile
             || again->oneTimePassword != command->oneTimePassword || again->wait != command->wait
             || command->profile.isEmpty() || command->profile.size() > InstanceCommand::maxProfileLength

@@ -50,12 +50,12 @@ void TestCommandLine::parse_data()
     QTest::addColumn<bool>("json");
     QTest::addColumn<bool>("otpStdin");
 
-    const auto row = [](const char *name, const QStringList &arguments, Mode mode, Action action = Action::Status,
-                        const QString &profile = QString(), bool wait = false, bool json = false,
-                        bool otpStdin = false) {
-        QTest::newRow(name) << (QStringList{QStringLiteral("KestrumSSLVPN")} + arguments) << mode << action
-                            << profile << wait << json << otpStdin;
-    };
+    const auto row
+        = [](const char *name, const QStringList &arguments, Mode mode, Action action = Action::Status,
+             const QString &profile = QString(), bool wait = false, bool json = false, bool otpStdin = false) {
+              QTest::newRow(name) << (QStringList{QStringLiteral("KestrumSSLVPN")} + arguments) << mode << action
+                                  << profile << wait << json << otpStdin;
+          };
     row("no options", {}, Mode::StartClient);
     // A session manager restarts the client with Qt's own options.
     row("Qt's -session", {"-session", "1f2e3d"}, Mode::StartClient);
@@ -123,7 +123,8 @@ void TestCommandLine::commandRoundTrip_data()
                              << QByteArray(R"({"command":"connect","profile":"office"})");
     QTest::newRow("connect, OTP, wait") << int(Action::Connect) << QStringLiteral("上海") << QStringLiteral("123456")
                                         << true
-                                        << QByteArray(R"({"command":"connect","otp":"123456","profile":"上海","wait":true})");
+                                        << QByteArray(
+                                               R"({"command":"connect","otp":"123456","profile":"上海","wait":true})");
     QTest::newRow("disconnect, wait") << int(Action::Disconnect) << QString() << QString() << true
                                       << QByteArray(R"({"command":"disconnect","wait":true})");
     QTest::newRow("status") << int(Action::Status) << QString() << QString() << false
@@ -192,15 +193,15 @@ void TestCommandLine::replyRefused_data()
     QTest::newRow("unknown member") << QByteArray(R"({"outcome":"done","exit":0})");
     QTest::newRow("status not an object") << QByteArray(R"({"outcome":"done","status":"idle"})");
     QTest::newRow("unknown state") << QByteArray(R"({"outcome":"done","status":{"state":"asleep"}})");
-    QTest::newRow("negative counter")
-        << QByteArray(R"({"outcome":"done","status":{"state":"connected","bytes_sent":-1}})");
-    QTest::newRow("fractional counter")
-        << QByteArray(R"({"outcome":"done","status":{"state":"connected","bytes_sent":1.5}})");
-    QTest::newRow("since not a time")
-        << QByteArray(R"({"outcome":"done","status":{"state":"connected","since":"yesterday"}})");
+    QTest::newRow("negative counter") << QByteArray(
+        R"({"outcome":"done","status":{"state":"connected","bytes_sent":-1}})");
+    QTest::newRow("fractional counter") << QByteArray(
+        R"({"outcome":"done","status":{"state":"connected","bytes_sent":1.5}})");
+    QTest::newRow("since not a time") << QByteArray(
+        R"({"outcome":"done","status":{"state":"connected","since":"yesterday"}})");
     QTest::newRow("profile names not strings") << QByteArray(R"({"outcome":"done","profiles":["a",1]})");
-    QTest::newRow("over-long message")
-        << QByteArray(R"({"outcome":"refused","message":")") + QByteArray(4097, 'm') + "\"}";
+    QTest::newRow("over-long message") << QByteArray(R"({"outcome":"refused","message":")") + QByteArray(4097, 'm')
+                                              + "\"}";
 }
 
 void TestCommandLine::replyRefused()
@@ -226,8 +227,8 @@ void TestCommandLine::output_data()
           R"("bytes_received":999}})";
 
     QTest::newRow("connected, address printed")
-        << connectWait << false << QByteArray(R"({"outcome":"done","vpn_address":"10.8.0.2","profile":"office"})")
-        << 0 << QStringLiteral("10.8.0.2\n") << QString();
+        << connectWait << false << QByteArray(R"({"outcome":"done","vpn_address":"10.8.0.2","profile":"office"})") << 0
+        << QStringLiteral("10.8.0.2\n") << QString();
     QTest::newRow("connect sent, nothing printed")
         << QByteArray(R"({"command":"connect","profile":"office"})") << false << QByteArray(R"({"outcome":"done"})")
         << 0 << QString() << QString();
@@ -238,13 +239,12 @@ void TestCommandLine::output_data()
     QTest::newRow("no such profile") << connectWait << false
                                      << QByteArray(R"({"outcome":"refused","reason":"no-such-profile","profile":"x"})")
                                      << 1 << QString() << QStringLiteral("There is no profile named 'x'.\n");
-    QTest::newRow("session up")
-        << connectWait << false
-        << QByteArray(R"({"outcome":"refused","reason":"session-up","profile":"home"})") << 1 << QString()
-        << QStringLiteral("A session is already up with the profile 'home'.\n");
-    QTest::newRow("agent unreachable")
-        << connectWait << false << QByteArray(R"({"outcome":"refused","reason":"agent-unreachable"})") << 1
-        << QString() << QStringLiteral("The agent (tunwarden) cannot be reached.\n");
+    QTest::newRow("session up") << connectWait << false
+                                << QByteArray(R"({"outcome":"refused","reason":"session-up","profile":"home"})") << 1
+                                << QString() << QStringLiteral("A session is already up with the profile 'home'.\n");
+    QTest::newRow("agent unreachable") << connectWait << false
+                                       << QByteArray(R"({"outcome":"refused","reason":"agent-unreachable"})") << 1
+                                       << QString() << QStringLiteral("The agent (tunwarden) cannot be reached.\n");
     QTest::newRow("usage") << status << false << QByteArray(R"({"outcome":"usage"})") << 2 << QString()
                            << QStringLiteral("The running client did not understand the command.\n");
     QTest::newRow("timed out") << connectWait << false << QByteArray(R"({"outcome":"timeout"})") << 4 << QString()
@@ -338,8 +338,8 @@ void TestCommandLine::clientResults()
 void TestCommandLine::statusInChinese()
 {
     QTranslator translator;
-    QVERIFY(translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("orvalin"),
-                            QStringLiteral("_"), QStringLiteral(":/i18n"), QString()));
+    QVERIFY(translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("orvalin"), QStringLiteral("_"),
+                            QStringLiteral(":/i18n"), QString()));
     QVERIFY(QCoreApplication::installTranslator(&translator));
     Status status;
     status.state = QStringLiteral("connected");
@@ -358,8 +358,8 @@ void TestCommandLine::helpListsExitStatuses()
     for (const char *line : {"  0  done", "  1  refused or failed", "  2  usage error",
                              "  3  the client is not running", "  4  timed out"})
         QVERIFY2(help.contains(QLatin1String(line)), line);
-    for (const char *option : {"--connect PROFILE [--otp-stdin] [--wait]", "--disconnect [--wait]",
-                               "--status [--json]", "--profiles", "--show", "--quit", "--version"})
+    for (const char *option : {"--connect PROFILE [--otp-stdin] [--wait]", "--disconnect [--wait]", "--status [--json]",
+                               "--profiles", "--show", "--quit", "--version"})
         QVERIFY2(help.contains(QLatin1String(option)), option);
 }
 
