@@ -64,7 +64,8 @@ void attach()
 {
     outputHandle = GetStdHandle(STD_OUTPUT_HANDLE);
     errorHandle = GetStdHandle(STD_ERROR_HANDLE);
-    if (usable(outputHandle) && usable(errorHandle))
+    // Standard input counts too: a one-time password may be typed there.
+    if (usable(outputHandle) && usable(errorHandle) && usable(GetStdHandle(STD_INPUT_HANDLE)))
         return;
     // Started from a console without redirection: write to that console.
     if (!AttachConsole(ATTACH_PARENT_PROCESS))

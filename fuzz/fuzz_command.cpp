@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             = InstanceCommand::decode(InstanceCommand::encode(*command));
         if (!again || again->action != command->action || again->profile != command->profile
             || again->oneTimePassword != command->oneTimePassword || again->wait != command->wait
-            || command->profile.isEmpty() || command->profile.size() > InstanceCommand::maxProfileLength
+            || (command->action == InstanceCommand::Action::Connect && command->profile.isEmpty())
+            || command->profile.size() > InstanceCommand::maxProfileLength
             || command->oneTimePassword.size() > InstanceCommand::maxOneTimePasswordLength)
             std::abort();
     }
