@@ -12,7 +12,7 @@ packages=(
     libssl-dev ca-certificates osslsigncode
     desktop-file-utils appstream lintian dpkg-dev file iproute2 hicolor-icon-theme
     g++-mingw-w64-x86-64-posix wine wine64
-    clang-14 libclang-rt-14-dev clang-format-14
+    clang-14 libclang-rt-14-dev clang-format-14 clang-tidy-14
     # the real desktops (tests/desktop/): sway, waybar's tray and grim on
     # Wayland, GNOME Shell with the AppIndicator extension, trayer's XEmbed
     # tray on X11, the accessibility bus

@@ -25,6 +25,10 @@ fi
 export ORVALIN_SNORETOAST_EXE="$PWD/$snoretoast"
 
 bash scripts/format.sh --check
+# clang-tidy is CPU work only; it runs at the lowest priority while the tests,
+# which mostly wait on sockets, timers and sessions, take what they need.
+nice -n 19 bash scripts/tidy.sh >build/tidy.log 2>&1 &
+tidy=$!
 bash scripts/sandbox-ctest.sh --parallel 2
 
 # The fuzz targets, built with clang and the sanitizers in their own folder,
@@ -32,3 +36,9 @@ bash scripts/sandbox-ctest.sh --parallel 2
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DORVALIN_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz --parallel "$(nproc)"
 (cd build-fuzz && ctest --output-on-failure --timeout 120 --parallel 2)
+
+if ! wait $tidy; then
+    cat build/tidy.log
+    exit 1
+fi
+cat build/tidy.log

@@ -187,18 +187,16 @@ void ProfileStore::restoreKey(Credential &credential, const QString &key, const 
     }
     if (credential.deciding.remove(key)) {
         const QString fileValue = credential.inFile.value(key);
-        if (value == fileValue) {
-            // The store has it already; the file's copy can go.
-            credential.inFile.remove(key);
-            rewriteFile();
-        } else if (value.isEmpty() || credential.fileWins) {
+        // The file's copy goes to the store when the two differ and the store
+        // holds nothing, or the file's is the one that counts.
+        if (value != fileValue && (value.isEmpty() || credential.fileWins)) {
             moveToStore(credential, key);
             return;
-        } else {
-            // The store's is the newer: it replaces the file's copy.
-            credential.inFile.remove(key);
-            rewriteFile();
         }
+        // The store has the same value already, or the newer one, which
+        // replaces the file's copy: that copy can go.
+        credential.inFile.remove(key);
+        rewriteFile();
     }
     QJsonObject profile = profiles.value(key).toObject();
     profile.insert(credential.member, value);

@@ -109,7 +109,7 @@ QStringList SessionController::heldSecrets() const
     const QLatin1String secret("secret");
     QStringList secrets;
     if (profileManager) {
-        for (const QJsonValue &profile : std::as_const(profileManager->profiles))
+        for (const auto &profile : std::as_const(profileManager->profiles))
             secrets << profile[password].toString() << profile[secret].toString();
     }
     const QString sent = currentProfile.value(password).toString();

@@ -46,7 +46,7 @@ StatusFields readStatus(const QJsonObject &status)
     fields.mtu = QString::number(status.value(QLatin1String("MTU")).toInt(0));
     QStringList dns;
     const QJsonArray servers = status.value(QLatin1String("DNS")).toArray();
-    for (const QJsonValue &server : servers)
+    for (const auto &server : servers)
         dns.append(server.toString());
     fields.dns = dns.join(QLatin1Char(','));
     return fields;
