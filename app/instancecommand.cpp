@@ -256,7 +256,8 @@ std::optional<Reply> decodeReply(const QByteArray &body)
         if (!profiles.isArray())
             return std::nullopt;
         QStringList names;
-        for (const QJsonValue &name : profiles.toArray()) {
+        const QJsonArray array = profiles.toArray();
+        for (const QJsonValue name : array) {
             if (!name.isString() || name.toString().size() > maxProfileLength)
                 return std::nullopt;
             names << name.toString();
