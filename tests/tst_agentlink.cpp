@@ -1,4 +1,5 @@
 #include "agentlink.h"
+#include "agentlinknotice.h"
 #include "fakeagent.h"
 #include "jsonrpcwebsocketclient.h"
 
@@ -8,6 +9,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTranslator>
 
 // The link's own life against real sockets: the schedule of its tries, a try
 // that hangs, and a link that comes back through the same client.
@@ -66,6 +68,42 @@ private slots:
         QFETCH(int, failedRetries);
         QFETCH(int, delayMs);
         QCOMPARE(AgentLink::retryDelayMs(failedRetries), delayMs);
+    }
+
+    // The status line while the link is down: the fixed text, or the
+    // identity refusal, and when the next try comes, in both languages.
+    void noticeText_data()
+    {
+        QTest::addColumn<bool>("chinese");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<QString>("text");
+        const QString failed = QStringLiteral("无法连接到 tunwarden，请重新安装软件！");
+        QTest::newRow("not reached, English") << false << false << 4 << failed + QStringLiteral(" (next try in 4 s)");
+        QTest::newRow("trying, English") << false << false << 0 << failed + QStringLiteral(" (trying again…)");
+        QTest::newRow("refused, English")
+            << false << true << 5
+            << QStringLiteral("tunwarden identity check failed, please contact your administrator (next try in 5 s)");
+        QTest::newRow("not reached, Chinese") << true << false << 4 << failed + QStringLiteral("（4 秒后重试）");
+        QTest::newRow("trying, Chinese") << true << false << 0 << failed + QStringLiteral("（正在重试…）");
+        QTest::newRow("refused, Chinese")
+            << true << true << 1 << QStringLiteral("tunwarden 身份校验失败，请联系管理员（1 秒后重试）");
+    }
+    void noticeText()
+    {
+        QFETCH(bool, chinese);
+        QFETCH(bool, refused);
+        QFETCH(int, seconds);
+        QFETCH(QString, text);
+        QTranslator translator;
+        if (chinese) {
+            QVERIFY(translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("orvalin"),
+                                    QStringLiteral("_"), QStringLiteral(":/i18n"), QString()));
+            QVERIFY(QCoreApplication::installTranslator(&translator));
+        }
+        const QString shown = AgentLinkNotice::text(refused, seconds);
+        QCoreApplication::removeTranslator(&translator);
+        QCOMPARE(shown, text);
     }
 
     // One try per interval and no more: the gaps between the tries that

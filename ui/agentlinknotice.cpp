@@ -33,6 +33,9 @@ QString AgentLinkNotice::text(bool refused, int secondsToNextTry)
     const QString next = secondsToNextTry > 0
                              ? QCoreApplication::translate("Orvalin", "(next try in %n s)", nullptr, secondsToNextTry)
                              : QCoreApplication::translate("Orvalin", "(trying again…)");
+    // A full-width bracket brings its own spacing.
+    if (next.startsWith(QChar(0xFF08)))
+        return failure + next;
     return failure + QLatin1Char(' ') + next;
 }
 

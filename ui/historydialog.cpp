@@ -52,7 +52,7 @@ QString HistoryDialog::eventText(const QString &event)
     if (event == ConnectionHistory::linkRestored)
         return tr("Agent link restored");
     if (event == ConnectionHistory::takenOver)
-        return tr("Running session taken over");
+        return tr("Session taken over");
     return event;
 }
 

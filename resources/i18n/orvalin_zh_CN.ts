@@ -149,8 +149,8 @@
         <translation>与代理的连接已恢复</translation>
     </message>
     <message>
-        <source>Running session taken over</source>
-        <translation>已接管正在运行的会话</translation>
+        <source>Session taken over</source>
+        <translation>已接管运行中的会话</translation>
     </message>
     <message>
         <source>Last 24 hours: sessions %1, connected %2, losses %3</source>
