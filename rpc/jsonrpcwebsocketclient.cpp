@@ -54,7 +54,12 @@ JsonRpcWebSocketClient::JsonRpcWebSocketClient(QObject *parent)
                 emit error(webSocket->errorString());
         },
         Qt::DirectConnection);
-    connect(webSocket, &QWebSocket::textMessageReceived, this, &JsonRpcWebSocketClient::onTextMessageReceived);
+    // Only a link that passed the identity check is listened to: a refused
+    // listener's frames that came with its handshake reach no callback.
+    connect(webSocket, &QWebSocket::textMessageReceived, this, [this](const QString &message) {
+        if (socketConnected)
+            onTextMessageReceived(message);
+    });
 }
 
 JsonRpcWebSocketClient::~JsonRpcWebSocketClient()
@@ -224,9 +229,6 @@ void JsonRpcWebSocketClient::onSplitRulesReply(const QJsonValue &reply)
 
 void JsonRpcWebSocketClient::onTextMessageReceived(const QString &message)
 {
-    // Only a link that passed the identity check is listened to.
-    if (!socketConnected)
-        return;
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &parseError);
     if (parseError.error != QJsonParseError::NoError) {
