@@ -125,7 +125,9 @@ private slots:
         const int expected[] = {500, 1000, 2000, 4000, 5000};
         for (int i = 0; i < 5; ++i) {
             const qint64 gap = listener.arrivals.at(i + 1) - listener.arrivals.at(i);
-            QVERIFY2(gap >= expected[i] - 50 && gap <= expected[i] + 600,
+            // Coarse timers may fire up to 5 % early, which lets the machine
+            // bundle its wake-ups; a busy loop would show gaps near zero.
+            QVERIFY2(gap >= expected[i] * 95 / 100 - 50 && gap <= expected[i] + 600,
                      qPrintable(QStringLiteral("gap %1: %2 ms").arg(i).arg(gap)));
         }
         QCOMPARE(down.size(), 1);
@@ -154,7 +156,7 @@ private slots:
         QCOMPARE(link.state(), AgentLink::State::Waiting);
         // The given-up try does not come up late; the next try is made.
         QTRY_COMPARE_WITH_TIMEOUT(listener.arrivals.size(), 2, 3000);
-        QVERIFY(listener.arrivals.at(1) >= 700 + 500 - 50);
+        QVERIFY(listener.arrivals.at(1) >= (700 + 500) * 95 / 100 - 50);
     }
 
     // The agent drops the link, or closes it as a stopping service does: the
