@@ -3,6 +3,7 @@
 #include "filedigest.h"
 #include "inventorysource.h"
 #include "scanrules.h"
+#include "signerchecks.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -118,10 +119,14 @@ QList<SoftwareInfo> AppScanner::scanInstalledSoftware()
     return scanUninstallRoots(roots);
 }
 
-// The scan itself, the same on every platform: only the roots differ.
+// The scan itself, the same on every platform: only the roots differ. The
+// records are read first; their signers are then checked in parallel and
+// filled in record order, each record's progress reported once its signer is
+// known.
 QList<SoftwareInfo> AppScanner::scanUninstallRoots(const std::vector<InventorySource::UninstallRoot *> &roots)
 {
     QList<SoftwareInfo> list;
+    QStringList signerPaths; // per record: the executable whose signer it gets, or empty
     int total = 0;
     std::vector<QStringList> entriesOfRoot;
     for (InventorySource::UninstallRoot *root : roots) {
@@ -129,7 +134,6 @@ QList<SoftwareInfo> AppScanner::scanUninstallRoots(const std::vector<InventorySo
         total += int(entriesOfRoot.back().size());
     }
 
-    int current = 0;
     for (size_t r = 0; r < roots.size(); ++r) {
         InventorySource::UninstallRoot &root = *roots[r];
         for (const QString &entry : entriesOfRoot[r]) {
@@ -147,12 +151,13 @@ QList<SoftwareInfo> AppScanner::scanUninstallRoots(const std::vector<InventorySo
             info.installDate = ScanRules::normaliseInstallDate(root.value(entry, QStringLiteral("InstallDate")));
             info.executablePath = extractExecutablePath(root.value(entry, QStringLiteral("DisplayIcon")));
 
+            QString signerPath;
             if (!info.executablePath.isEmpty()) {
                 const QFileInfo file(info.executablePath);
                 if (file.exists())
                     info.fileSize = file.size();
                 info.processName = extractProcessName(info.executablePath);
-                info.digitalSigner = getDigitalSigner(info.executablePath);
+                signerPath = info.executablePath;
             } else if (!info.installPath.isEmpty()) {
                 info.processName = extractProcessName(info.installPath);
                 const QString mainExecutable = findMainExecutable(info.installPath, info.name);
@@ -162,16 +167,20 @@ QList<SoftwareInfo> AppScanner::scanUninstallRoots(const std::vector<InventorySo
                     if (file.exists())
                         info.fileSize = file.size();
                     info.processName = extractProcessName(mainExecutable);
-                    info.digitalSigner = getDigitalSigner(mainExecutable);
+                    signerPath = mainExecutable;
                 }
             }
-
             list.append(info);
-            ++current;
-            if (!stopping())
-                emit scanProgress(current, total);
+            signerPaths.append(signerPath);
         }
     }
+
+    int current = 0;
+    fillSigners(list, signerPaths, [&] {
+        ++current;
+        if (!stopping())
+            emit scanProgress(current, total);
+    });
 
     if (stopping())
         return list; // the port probe can take seconds; nobody waits for this list
@@ -181,9 +190,23 @@ QList<SoftwareInfo> AppScanner::scanUninstallRoots(const std::vector<InventorySo
     return list;
 }
 
+void AppScanner::fillSigners(QList<SoftwareInfo> &list, const QStringList &signerPaths,
+                             const std::function<void()> &recordDone)
+{
+    SignerChecks::signersInOrder(
+        signerPaths,
+        [&](qsizetype i, const QString &signer) {
+            list[i].digitalSigner = signer;
+            if (recordDone)
+                recordDone();
+        },
+        [this] { return stopping(); });
+}
+
 QList<SoftwareInfo> AppScanner::scanRunningProcesses()
 {
     QList<SoftwareInfo> list;
+    QStringList signerPaths;
     bool ok = false;
     const QList<InventorySource::ProcessEntry> snapshot = InventorySource::processSnapshot(&ok);
     if (!ok)
@@ -208,12 +231,13 @@ QList<SoftwareInfo> AppScanner::scanRunningProcesses()
             const QFileInfo file(imagePath);
             info.executablePath = imagePath;
             info.installPath = file.absolutePath();
-            info.digitalSigner = getDigitalSigner(imagePath);
             if (file.exists())
                 info.fileSize = file.size();
         }
         list.append(info);
+        signerPaths.append(imagePath);
     }
+    fillSigners(list, signerPaths);
     return list;
 }
 
@@ -246,18 +270,20 @@ QList<SoftwareInfo> AppScanner::scanDirectory(const QString &directory)
     }
 
     const QString key = dir.dirName().toLower();
+    QStringList signerPaths;
     for (const QFileInfo &file : std::as_const(files)) {
-        if (stopping())
-            return list;
         SoftwareInfo info;
         info.name = file.baseName();
         info.processName = file.baseName();
         info.executablePath = file.absoluteFilePath();
         info.installPath = directory;
         info.fileSize = file.size();
-        info.digitalSigner = getDigitalSigner(info.executablePath);
         list.append(info);
+        signerPaths.append(info.executablePath);
     }
+    fillSigners(list, signerPaths);
+    if (stopping())
+        return list;
 
     std::sort(list.begin(), list.end(), [&key](const SoftwareInfo &a, const SoftwareInfo &b) {
         const bool aMatches = a.processName.toLower() == key;
@@ -354,5 +380,5 @@ QString AppScanner::getListeningPorts()
 
 QString AppScanner::getDigitalSigner(const QString &filePath)
 {
-    return InventorySource::digitalSigner(filePath);
+    return SignerChecks::signerOf(filePath);
 }

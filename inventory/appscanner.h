@@ -10,6 +10,7 @@
 #include <QWaitCondition>
 
 #include <atomic>
+#include <functional>
 #include <vector>
 
 namespace InventorySource {
@@ -56,6 +57,11 @@ private:
     QString extractProcessName(const QString &path);
     QString findMainExecutable(const QString &installDir, const QString &displayName);
     QString getDigitalSigner(const QString &filePath);
+    // Checks the signers of signerPaths (one per record, empty for none) in
+    // parallel and stores each in its record, in record order, calling
+    // recordDone after each.
+    void fillSigners(QList<SoftwareInfo> &list, const QStringList &signerPaths,
+                     const std::function<void()> &recordDone = {});
     QString calculateFileHash(const QString &filePath, QCryptographicHash::Algorithm algorithm);
 
     // Runs job on the global pool, counted so that the destructor can wait for it.

@@ -2,11 +2,13 @@
 
 #include "opensslptr.h"
 #include "peimage.h"
+#include "truststore.h"
 
 #include <QFile>
 
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <optional>
 
 #include <openssl/err.h>
@@ -191,31 +193,28 @@ QByteArrayView indirectDataDer(PKCS7 *p7)
 
 // ---- Trust ----
 
-OpenSsl::Store makeStore(const TrustAnchors &anchors, std::optional<time_t> at)
+// Whether the certificate names this extended key usage.
+bool hasExtendedKeyUsage(X509 *cert, const char *oid)
 {
-    OpenSsl::Store store(X509_STORE_new());
-    if (!store)
-        return nullptr;
-    if (anchors.systemStore && X509_STORE_set_default_paths(store.get()) != 1)
-        return nullptr;
-    if (!anchors.extraPem.isEmpty()) {
-        OpenSsl::Bio pem(BIO_new_mem_buf(anchors.extraPem.constData(), int(anchors.extraPem.size())));
-        while (OpenSsl::Cert cert{PEM_read_bio_X509(pem.get(), nullptr, nullptr, nullptr)}) {
-            if (X509_STORE_add_cert(store.get(), cert.get()) != 1)
-                return nullptr;
-        }
-        ERR_clear_error(); // the loop ends on "no start line"
-    }
-    if (at)
-        X509_VERIFY_PARAM_set_time(X509_STORE_get0_param(store.get()), *at);
-    return store;
+    const OpenSsl::Object wanted(OBJ_txt2obj(oid, 1));
+    auto *usages = static_cast<EXTENDED_KEY_USAGE *>(X509_get_ext_d2i(cert, NID_ext_key_usage, nullptr, nullptr));
+    bool found = false;
+    for (int i = 0; i < sk_ASN1_OBJECT_num(usages) && !found; ++i)
+        found = wanted && OBJ_cmp(sk_ASN1_OBJECT_value(usages, i), wanted.get()) == 0;
+    EXTENDED_KEY_USAGE_free(usages);
+    return found;
 }
 
-bool allowsCodeSigning(X509 *cert)
+constexpr char LifetimeSigningOid[] = "1.3.6.1.4.1.311.10.3.13";
+
+// A CA may allow any purpose; the signer itself must name code signing when
+// it restricts its purposes at all.
+bool allowsCodeSigning(X509 *cert, bool isLeaf)
 {
     if (!(X509_get_extension_flags(cert) & EXFLAG_XKUSAGE))
         return true; // no restriction
-    return X509_get_extended_key_usage(cert) & (XKU_CODE_SIGN | XKU_ANYEKU);
+    const uint32_t usage = X509_get_extended_key_usage(cert);
+    return isLeaf ? (usage & XKU_CODE_SIGN) : (usage & (XKU_CODE_SIGN | XKU_ANYEKU));
 }
 
 // Without a code-signing purpose in OpenSSL's table, its rule is applied to
@@ -231,7 +230,7 @@ bool chainAllowsCodeSigning(STACK_OF(X509) * chain)
         return false;
     // The root's own usage does not limit what it signs.
     for (int i = 0; i < qMax(1, count - 1); ++i) {
-        if (!allowsCodeSigning(sk_X509_value(chain, i)))
+        if (!allowsCodeSigning(sk_X509_value(chain, i), i == 0))
             return false;
     }
     return true;
@@ -242,10 +241,13 @@ enum class Purpose { CodeSigning, Timestamping };
 bool verifyChain(X509 *leaf, STACK_OF(X509) * untrusted, const TrustAnchors &anchors, std::optional<time_t> at,
                  Purpose purpose)
 {
-    const OpenSsl::Store store = makeStore(anchors, at);
+    const std::shared_ptr<X509_STORE> store = TrustStore::shared(anchors);
     const OpenSsl::StoreContext context(X509_STORE_CTX_new());
     if (!store || !context || X509_STORE_CTX_init(context.get(), store.get(), leaf, untrusted) != 1)
         return false;
+    // On the context, not the shared store: other threads check other times.
+    if (at)
+        X509_STORE_CTX_set_time(context.get(), 0, *at);
     if (purpose == Purpose::Timestamping && X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_TIMESTAMP_SIGN) != 1)
         return false;
     if (X509_verify_cert(context.get()) != 1)
@@ -446,6 +448,10 @@ QString verifiedSigner(const ByteSource &source, const PeLayout &layout, const Q
     const OpenSsl::Pkcs7 p7(d2i_PKCS7(nullptr, &data, long(blob.size())));
     if (!p7 || !PKCS7_type_is_signed(p7.get()) || !p7->d.sign)
         return {};
+    // Behind the signature only zero padding: no signature covers those bytes.
+    const qsizetype parsed = reinterpret_cast<const char *>(data) - blob.constData();
+    if (!isZero(QByteArrayView(blob).sliced(parsed)))
+        return {};
     STACK_OF(PKCS7_SIGNER_INFO) *signers = PKCS7_get_signer_info(p7.get());
     if (sk_PKCS7_SIGNER_INFO_num(signers) != 1)
         return {};
@@ -468,8 +474,10 @@ QString verifiedSigner(const ByteSource &source, const PeLayout &layout, const Q
     X509 *cert = sk_X509_value(signerCerts.get(), 0);
 
     // Like WinTrust, a valid timestamp moves the chain check to the time it
-    // proves, so signatures outlive their certificates.
-    const std::optional<time_t> signedAt = provenSigningTime(p7.get(), signer, anchors);
+    // proves, so signatures outlive their certificates; except with lifetime
+    // signing, whose signatures end with the certificate.
+    const std::optional<time_t> signedAt
+        = hasExtendedKeyUsage(cert, LifetimeSigningOid) ? std::nullopt : provenSigningTime(p7.get(), signer, anchors);
     if (!verifyChain(cert, p7->d.sign->cert, anchors, signedAt, Purpose::CodeSigning))
         return {};
     return simpleDisplayName(cert);
@@ -501,6 +509,11 @@ QString signerName(const QString &filePath, const TrustAnchors &anchors)
 QString signerName(const QString &filePath)
 {
     return signerName(filePath, TrustAnchors());
+}
+
+quint64 systemTrustGeneration()
+{
+    return TrustStore::systemGeneration();
 }
 
 } // namespace Authenticode

@@ -56,4 +56,9 @@ QString signerName(const QString &filePath);
 QString signerName(const QString &filePath, const TrustAnchors &anchors);
 QString signerName(const ByteSource &source, const TrustAnchors &anchors);
 
+// Changes whenever the system's trust store changes on disk, so that answers
+// kept from before can be dropped. The store itself is read again at the
+// next check.
+quint64 systemTrustGeneration();
+
 } // namespace Authenticode

@@ -52,6 +52,33 @@ QString listeningPorts();
 // The display name of the file's Authenticode signer, or empty.
 QString digitalSigner(const QString &filePath);
 
+// One version of one file: equal identities mean the bytes are those seen
+// before. Built from the size, the modification time and the file id (the
+// inode and device, with the status-change time, on Linux; the volume serial
+// and file index on Windows). valid is false when the file cannot be looked
+// at.
+struct FileIdentity
+{
+    bool valid = false;
+    qint64 size = 0;
+    qint64 modified = 0; // nanoseconds (Linux) or 100-nanosecond ticks (Windows)
+    qint64 changed = 0;
+    quint64 volume = 0;
+    quint64 fileId = 0;
+    bool operator==(const FileIdentity &other) const
+    {
+        return valid == other.valid && size == other.size && modified == other.modified && changed == other.changed
+               && volume == other.volume && fileId == other.fileId;
+    }
+    bool operator!=(const FileIdentity &other) const { return !(*this == other); }
+};
+FileIdentity fileIdentity(const QString &filePath);
+
+// Changes whenever the roots that digitalSigner trusts may have changed, so
+// that signers kept from before are checked again. Constant where the system
+// verifier keeps its own roots (Windows).
+quint64 trustGeneration();
+
 // True for a file the platform runs directly although it has no ".exe" name
 // (on Linux: a regular file the user may execute). Always false on Windows.
 bool isNativeExecutable(const QFileInfo &file);

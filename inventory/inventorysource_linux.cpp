@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace InventorySource {
@@ -279,6 +280,28 @@ QString listeningPorts()
 QString digitalSigner(const QString &filePath)
 {
     return Authenticode::signerName(filePath);
+}
+
+FileIdentity fileIdentity(const QString &filePath)
+{
+    FileIdentity identity;
+    struct stat info
+    {
+    };
+    if (filePath.isEmpty() || ::stat(QFile::encodeName(filePath).constData(), &info) != 0)
+        return identity;
+    identity.valid = true;
+    identity.size = info.st_size;
+    identity.modified = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    identity.changed = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    identity.volume = info.st_dev;
+    identity.fileId = info.st_ino;
+    return identity;
+}
+
+quint64 trustGeneration()
+{
+    return Authenticode::systemTrustGeneration();
 }
 
 bool isNativeExecutable(const QFileInfo &file)

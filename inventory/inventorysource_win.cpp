@@ -88,6 +88,26 @@ QString digitalSigner(const QString &filePath)
     return QString::fromStdWString(Win32::authenticodeSigner(filePath.toStdWString()));
 }
 
+FileIdentity fileIdentity(const QString &filePath)
+{
+    FileIdentity identity;
+    Win32::FileId id;
+    if (filePath.isEmpty() || !Win32::fileIdentity(filePath.toStdWString(), id))
+        return identity;
+    identity.valid = true;
+    identity.size = qint64(id.size);
+    identity.modified = qint64(id.lastWriteTime);
+    identity.changed = qint64(id.changeTime);
+    identity.volume = id.volumeSerial;
+    identity.fileId = id.fileIndex;
+    return identity;
+}
+
+quint64 trustGeneration()
+{
+    return 0;
+}
+
 bool isNativeExecutable(const QFileInfo &)
 {
     return false;

@@ -5,6 +5,8 @@
 
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace Authenticode {
 
 namespace {
@@ -14,11 +16,14 @@ constexpr qint64 PeOffsetField = 0x3c;
 constexpr qint64 CoffHeaderSize = 20;
 constexpr quint16 Pe32Magic = 0x10b;
 constexpr quint16 Pe32PlusMagic = 0x20b;
-constexpr qint64 ChecksumField = 64; // same place in PE32 and PE32+
+constexpr qint64 ChecksumField = 64;      // same place in PE32 and PE32+
+constexpr qint64 SizeOfHeadersField = 60; // likewise
+constexpr qint64 SectionHeaderSize = 40;
 constexpr int CertificateDirectory = 4;
 constexpr qint64 DirectoryEntrySize = 8;
 constexpr qint64 WinCertificateHeaderSize = 8;
 constexpr quint16 WinCertTypePkcsSignedData = 0x0002;
+constexpr qint64 EntryAlignment = 8;
 // Real signatures, nested ones included, stay far below this; a larger
 // table is not worth reading into memory.
 constexpr qint64 MaxCertTableSize = 16 * 1024 * 1024;
@@ -34,12 +39,16 @@ quint32 u32At(const QByteArray &bytes, qint64 offset)
     return qFromLittleEndian<quint32>(bytes.constData() + offset);
 }
 
-// Offset of the optional header's data directories and how many there are.
+// Offset of the optional header's data directories and how many there are,
+// and what is needed to find where the loader's bytes end.
 struct OptionalHeader
 {
     qint64 offset = 0;
     qint64 directoriesOffset = 0;
     quint32 directoryCount = 0;
+    qint64 sizeOfHeaders = 0;
+    qint64 sectionTableOffset = 0;
+    int sectionCount = 0;
 };
 
 std::optional<OptionalHeader> readOptionalHeader(const ByteSource &source, qint64 peOffset)
@@ -50,6 +59,8 @@ std::optional<OptionalHeader> readOptionalHeader(const ByteSource &source, qint6
     const qint64 optionalSize = u16At(coff, 4 + 16);
     OptionalHeader header;
     header.offset = peOffset + 4 + CoffHeaderSize;
+    header.sectionCount = u16At(coff, 4 + 2);
+    header.sectionTableOffset = header.offset + optionalSize;
     const QByteArray optional = source.read(header.offset, optionalSize);
     if (optional.size() != optionalSize || optionalSize < 2)
         return std::nullopt;
@@ -69,9 +80,27 @@ std::optional<OptionalHeader> readOptionalHeader(const ByteSource &source, qint6
     const qint64 certEntryEnd = directories + (CertificateDirectory + 1) * DirectoryEntrySize;
     if (certEntryEnd > optionalSize)
         return std::nullopt;
+    header.sizeOfHeaders = u32At(optional, SizeOfHeadersField);
     header.directoriesOffset = header.offset + directories;
     header.directoryCount = u32At(optional, countField);
     return header;
+}
+
+// The end of what the loader reads: the headers and every section's raw
+// data. Empty when the section table cannot be read.
+std::optional<qint64> endOfImageData(const ByteSource &source, const OptionalHeader &header)
+{
+    const QByteArray sections = source.read(header.sectionTableOffset, header.sectionCount * SectionHeaderSize);
+    if (sections.size() != header.sectionCount * SectionHeaderSize)
+        return std::nullopt;
+    qint64 end = header.sizeOfHeaders;
+    for (int i = 0; i < header.sectionCount; ++i) {
+        const qint64 rawSize = u32At(sections, i * SectionHeaderSize + 16);
+        const qint64 rawOffset = u32At(sections, i * SectionHeaderSize + 20);
+        if (rawSize > 0)
+            end = qMax(end, rawOffset + rawSize);
+    }
+    return end;
 }
 
 } // namespace
@@ -106,20 +135,47 @@ std::optional<PeLayout> readPeLayout(const ByteSource &source)
         return std::nullopt;
     if (layout.certTableOffset + layout.certTableSize > fileSize)
         return std::nullopt;
+    // The digest skips the table, and the directory entry that says where it
+    // is: a table placed among the headers or a section's raw data would let
+    // the loader run bytes no signature covers, with the covered ones moved
+    // behind it.
+    const std::optional<qint64> imageEnd = endOfImageData(source, *optional);
+    if (!imageEnd || layout.certTableOffset < *imageEnd)
+        return std::nullopt;
     return layout;
 }
 
 QByteArray readSignatureBlob(const ByteSource &source, const PeLayout &layout)
 {
-    const QByteArray header = source.read(layout.certTableOffset, WinCertificateHeaderSize);
-    if (header.size() != WinCertificateHeaderSize)
+    const QByteArray table = source.read(layout.certTableOffset, layout.certTableSize);
+    if (table.size() != layout.certTableSize)
         return {};
-    const qint64 length = u32At(header, 0);
-    if (length <= WinCertificateHeaderSize || length > layout.certTableSize)
-        return {};
-    if (u16At(header, 6) != WinCertTypePkcsSignedData)
-        return {};
-    return source.read(layout.certTableOffset + WinCertificateHeaderSize, length - WinCertificateHeaderSize);
+    // Each entry starts 8-byte aligned, and together they fill the table:
+    // the digest skips the whole table, so any byte that no entry accounts
+    // for (apart from zero padding to the alignment) could carry anything.
+    QByteArray blob;
+    for (qint64 at = 0; at < table.size();) {
+        if (table.size() - at < WinCertificateHeaderSize)
+            return {};
+        const qint64 length = u32At(table, at);
+        if (length <= WinCertificateHeaderSize || length > table.size() - at)
+            return {};
+        if (at == 0) {
+            if (u16At(table, at + 6) != WinCertTypePkcsSignedData)
+                return {};
+            blob = table.mid(at + WinCertificateHeaderSize, length - WinCertificateHeaderSize);
+        }
+        const qint64 end = at + length;
+        at = qMin<qint64>((end + EntryAlignment - 1) / EntryAlignment * EntryAlignment, table.size());
+        if (!isZero(QByteArrayView(table).sliced(end, at - end)))
+            return {};
+    }
+    return blob;
+}
+
+bool isZero(QByteArrayView bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char byte) { return byte == 0; });
 }
 
 QByteArray imageDigest(const ByteSource &source, const PeLayout &layout, const EVP_MD *md)

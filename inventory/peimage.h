@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 #include <optional>
 
@@ -25,8 +26,12 @@ struct PeLayout
 std::optional<PeLayout> readPeLayout(const ByteSource &source);
 
 // The DER PKCS#7 blob of the first entry of the certificate table, when that
-// entry is a PKCS#7 SignedData; empty otherwise.
+// entry is a PKCS#7 SignedData and the table's entries fill it exactly (each
+// padded with zeros to 8 bytes); empty otherwise.
 QByteArray readSignatureBlob(const ByteSource &source, const PeLayout &layout);
+
+// True when every byte is zero (also for no bytes).
+bool isZero(QByteArrayView bytes);
 
 // The Authenticode image digest: the whole file except the checksum, the
 // certificate-table directory entry and the table itself, read in chunks.

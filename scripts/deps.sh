@@ -13,6 +13,12 @@ packages=(
     desktop-file-utils appstream lintian dpkg-dev file iproute2 hicolor-icon-theme
     g++-mingw-w64-x86-64-posix wine wine64
     clang-14 libclang-rt-14-dev clang-format-14
+    # the real desktops (tests/desktop/): sway, waybar's tray and grim on
+    # Wayland, GNOME Shell with the AppIndicator extension, trayer's XEmbed
+    # tray on X11, the accessibility bus
+    qt6-wayland sway waybar grim trayer xdotool x11-utils x11-apps
+    gnome-shell gnome-shell-extension-appindicator
+    at-spi2-core python3-pyatspi python3-dbus
 )
 # npm fetches a test fixture; Node.js distributions other than Debian's ship it
 # inside their own nodejs package, which Debian's npm would conflict with.

@@ -44,6 +44,7 @@ private slots:
     void namedControls();
     void statusCardSpeaksForItsState_data();
     void statusCardSpeaksForItsState();
+    void statusValuesAreRead();
 
     void gatewayTabOrder();
     void statusCardComesFirst();
@@ -246,6 +247,23 @@ void TestAccessibility::namedControls()
         cleanup();
         init();
     }
+}
+
+// A value label is named after its title; what it shows is its
+// description, read when asked, so the reader hears the value on screen.
+void TestAccessibility::statusValuesAreRead()
+{
+    startWindow(false);
+    auto *value = child<QLabel>(QStringLiteral("labelVPNAddress"));
+    QVERIFY(value);
+    QCOMPARE(accessibleText(value, QAccessible::Name), QStringLiteral("VPN Address"));
+    value->setText(QStringLiteral("10.8.0.23"));
+    QCOMPARE(accessibleText(value, QAccessible::Description), QStringLiteral("10.8.0.23"));
+    value->setText(QStringLiteral("10.8.0.42"));
+    QCOMPARE(accessibleText(value, QAccessible::Description), QStringLiteral("10.8.0.42"));
+    // Other labels keep Qt's own reading: their text is their name.
+    QCOMPARE(accessibleText(child<QLabel>(QStringLiteral("labelVPNAddressTitle")), QAccessible::Name),
+             QStringLiteral("VPN Address:"));
 }
 
 void TestAccessibility::statusCardSpeaksForItsState_data()

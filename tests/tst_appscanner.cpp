@@ -1,7 +1,9 @@
 #include "appscanner.h"
 #include "filedigest.h"
 #include "inventorysource.h"
+#include "pefixture.h"
 #include "scanrules.h"
+#include "signerchecks.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -19,6 +21,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -170,6 +173,8 @@ private slots:
     void failedReadGivesNoDigest();
     void singleDigest_data();
     void singleDigest();
+
+    void signersInRecordOrderAndKept();
 
     void destroyingDuringScansWaitsForTasks();
 
@@ -834,6 +839,125 @@ void TestAppScanner::singleDigest()
     const QString digest
         = AppScannerTestAccess::calculateFileHash(scanner, path, QCryptographicHash::Algorithm(algorithm));
     QCOMPARE(digest, opensslDigest(opensslName, path));
+}
+
+// Sets an environment variable for the life of the object.
+class EnvironmentOverride
+{
+public:
+    EnvironmentOverride(const char *name, const QByteArray &value)
+        : m_name(name)
+        , m_had(qEnvironmentVariableIsSet(name))
+        , m_old(qgetenv(name))
+    {
+        qputenv(name, value);
+    }
+    ~EnvironmentOverride()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char *m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+// The signers of many files are checked in parallel, yet each lands in its
+// own record and progress comes in record order; a second scan checks
+// nothing again, a replaced file is checked again, and a change of the
+// trusted roots drops every signer kept.
+void TestAppScanner::signersInRecordOrderAndKept()
+{
+    QTemporaryDir fixtures(m_dir.filePath(QStringLiteral("signed-XXXXXX")));
+    QVERIFY(PeFixture::writeFile(fixtures.filePath(QStringLiteral("unsigned64.exe")), PeFixture::minimalImage(true)));
+    QVERIFY(PeFixture::writeFile(fixtures.filePath(QStringLiteral("unsigned32.exe")), PeFixture::minimalImage(false)));
+    QProcess script;
+    script.setProcessChannelMode(QProcess::MergedChannels);
+    script.start(QStringLiteral("bash"), {QStringLiteral(AUTHENTICODE_FIXTURE_SCRIPT), fixtures.path()});
+    QVERIFY(script.waitForFinished(120000));
+    QVERIFY2(script.exitCode() == 0, script.readAll().constData());
+
+    // The test CA as the system's only root, so the scanner checks exactly
+    // as the product does.
+    const QString roots = fixtures.filePath(QStringLiteral("roots.pem"));
+    QVERIFY(QFile::copy(fixtures.filePath(QStringLiteral("ca.pem")), roots));
+    QVERIFY(QDir().mkpath(fixtures.filePath(QStringLiteral("no-certs"))));
+    const EnvironmentOverride file("SSL_CERT_FILE", QFile::encodeName(roots));
+    const EnvironmentOverride dirs("SSL_CERT_DIR", QFile::encodeName(fixtures.filePath(QStringLiteral("no-certs"))));
+
+    const QList<QPair<QString, QString>> variants{{"signed64.exe", "Orvalin Test Publisher"},
+                                                  {"nocn.exe", "Orvalin Signing Unit"},
+                                                  {"unsigned64.exe", QString()},
+                                                  {"expired-stamped.exe", "Orvalin Former Publisher"}};
+    const QString apps = m_dir.filePath(QStringLiteral("Signed"));
+    QDir().mkpath(apps);
+    QHash<QString, QString> expected; // path -> signer
+    const int count = 48;
+    for (int i = 0; i < count; ++i) {
+        const auto &[source, signer] = variants.at(i % variants.size());
+        const QString path = apps + QStringLiteral("/app%1-%2").arg(i, 2, 10, QLatin1Char('0')).arg(source);
+        QVERIFY(QFile::copy(fixtures.filePath(source), path));
+        expected.insert(path, signer);
+    }
+    const auto checkSigners = [&](const QList<SoftwareInfo> &list) {
+        QCOMPARE(list.size(), count);
+        for (const SoftwareInfo &info : list)
+            QCOMPARE(info.digitalSigner, expected.value(info.executablePath, QStringLiteral("?")));
+    };
+
+    AppScanner scanner;
+    quint64 checks = SignerChecks::checksRun();
+    checkSigners(scanner.scanDirectory(apps));
+    QCOMPARE(SignerChecks::checksRun() - checks, quint64(count));
+
+    checks = SignerChecks::checksRun();
+    checkSigners(scanner.scanDirectory(apps));
+    QCOMPARE(SignerChecks::checksRun(), checks);
+
+    // The installed-software scan: its progress stays in record order.
+    RegistryShapedRoot registry;
+    QStringList paths = expected.keys();
+    paths.sort();
+    for (const QString &path : std::as_const(paths))
+        registry.add(path, {{"DisplayName", QFileInfo(path).baseName()}, {"DisplayIcon", path}});
+    registry.add(QStringLiteral("{none}"), {{"DisplayName", "no program"}});
+    QList<QPair<int, int>> progress;
+    connect(&scanner, &AppScanner::scanProgress, this, [&](int current, int total) {
+        progress.append({current, total});
+    });
+    const QList<SoftwareInfo> installed = AppScannerTestAccess::scanUninstallRoots(scanner, {&registry});
+    QCOMPARE(installed.size(), count + 1);
+    QCOMPARE(progress.size(), count + 1);
+    for (int i = 0; i < count; ++i) {
+        QCOMPARE(progress.at(i), qMakePair(i + 1, count + 1));
+        QCOMPARE(installed.at(i).executablePath, paths.at(i));
+        QCOMPARE(installed.at(i).digitalSigner, expected.value(paths.at(i)));
+    }
+    QVERIFY(installed.last().digitalSigner.isEmpty());
+    QCOMPARE(SignerChecks::checksRun(), checks);
+
+    // A file replaced by another (a new inode) is checked again, alone.
+    const QString replaced = apps + QStringLiteral("/app00-signed64.exe");
+    QVERIFY(QFile::copy(fixtures.filePath(QStringLiteral("unsigned64.exe")), replaced + QStringLiteral(".new")));
+    QVERIFY(std::rename(QFile::encodeName(replaced + QStringLiteral(".new")).constData(),
+                        QFile::encodeName(replaced).constData())
+            == 0);
+    expected[replaced] = QString();
+    checkSigners(scanner.scanDirectory(apps));
+    QCOMPARE(SignerChecks::checksRun() - checks, quint64(1));
+
+    // The test CA leaves the roots: nothing kept from before counts.
+    checks = SignerChecks::checksRun();
+    QVERIFY(QFile::remove(roots));
+    QVERIFY(PeFixture::writeFile(roots, PeFixture::readFile(fixtures.filePath(QStringLiteral("tsa.pem")))));
+    for (QString &signer : expected)
+        signer.clear();
+    checkSigners(scanner.scanDirectory(apps));
+    QCOMPARE(SignerChecks::checksRun() - checks, quint64(count));
 }
 
 void TestAppScanner::destroyingDuringScansWaitsForTasks()

@@ -1,10 +1,13 @@
 #include "authenticode.h"
 #include "opensslptr.h"
+#include "pefixture.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
 #include <QtEndian>
 #include <QtTest>
 
@@ -28,6 +31,7 @@ private slots:
     void counterSignature_data();
     void counterSignature();
     void realWorldSignature();
+    void checksOnManyThreadsShareOneStore();
 
 private:
     QString fixture(const QString &name) const { return m_dir.filePath(name); }
@@ -40,12 +44,12 @@ private:
 
 namespace {
 
-// File offsets in the images below: the CheckSum field of the optional
-// header (64 bytes into it, the optional header starting at 0x58), and the
-// first byte of the code section.
-constexpr int ChecksumOffset = 0x58 + 64;
-constexpr int CodeOffset = 0x200;
-constexpr int PeOffset = 0x40;
+using PeFixture::certEntryOffset;
+using PeFixture::certTableOffset;
+using PeFixture::ChecksumOffset;
+using PeFixture::CodeOffset;
+using PeFixture::PeOffset;
+using PeFixture::writeFile;
 
 void put16(QByteArray &image, int offset, quint16 value)
 {
@@ -54,95 +58,6 @@ void put16(QByteArray &image, int offset, quint16 value)
 void put32(QByteArray &image, int offset, quint32 value)
 {
     qToLittleEndian(value, image.data() + offset);
-}
-void put64(QByteArray &image, int offset, quint64 value)
-{
-    qToLittleEndian(value, image.data() + offset);
-}
-
-// A minimal valid executable: headers, and one .text section holding a
-// "ret" followed by filler, 0x400 bytes in all.
-QByteArray minimalPe(bool plus)
-{
-    QByteArray image(0x400, '\0');
-    image[0] = 'M';
-    image[1] = 'Z';
-    put32(image, 0x3c, PeOffset);
-    image.replace(PeOffset, 4, QByteArray("PE\0\0", 4));
-
-    const int coff = PeOffset + 4;
-    const int optionalSize = plus ? 0xf0 : 0xe0;
-    put16(image, coff + 0, plus ? 0x8664 : 0x14c);
-    put16(image, coff + 2, 1); // sections
-    put16(image, coff + 16, optionalSize);
-    put16(image, coff + 18, plus ? 0x0022 : 0x0102);
-
-    const int opt = coff + 20;
-    put16(image, opt + 0, plus ? 0x20b : 0x10b);
-    image[opt + 2] = 14;            // linker version
-    put32(image, opt + 4, 0x200);   // size of code
-    put32(image, opt + 16, 0x1000); // entry point
-    put32(image, opt + 20, 0x1000); // base of code
-    if (plus) {
-        put64(image, opt + 24, 0x140000000ull);
-    } else {
-        put32(image, opt + 24, 0x2000); // base of data
-        put32(image, opt + 28, 0x400000);
-    }
-    put32(image, opt + 32, 0x1000); // section alignment
-    put32(image, opt + 36, 0x200);  // file alignment
-    put16(image, opt + 40, 6);      // OS version
-    put16(image, opt + 48, 6);      // subsystem version
-    put32(image, opt + 56, 0x2000); // size of image
-    put32(image, opt + 60, 0x200);  // size of headers
-    put16(image, opt + 68, 3);      // console subsystem
-    put16(image, opt + 70, 0x8160);
-    const int stack = 72;
-    if (plus) {
-        put64(image, opt + stack, 0x100000);
-        put64(image, opt + stack + 8, 0x1000);
-        put64(image, opt + stack + 16, 0x100000);
-        put64(image, opt + stack + 24, 0x1000);
-        put32(image, opt + 108, 16);
-    } else {
-        put32(image, opt + stack, 0x100000);
-        put32(image, opt + stack + 4, 0x1000);
-        put32(image, opt + stack + 8, 0x100000);
-        put32(image, opt + stack + 12, 0x1000);
-        put32(image, opt + 92, 16);
-    }
-    Q_ASSERT(opt + 64 == ChecksumOffset);
-
-    const int section = opt + optionalSize;
-    image.replace(section, 5, ".text");
-    put32(image, section + 8, 0x200);   // virtual size
-    put32(image, section + 12, 0x1000); // virtual address
-    put32(image, section + 16, 0x200);  // raw size
-    put32(image, section + 20, CodeOffset);
-    put32(image, section + 36, 0x60000020); // code, execute, read
-
-    image[CodeOffset] = char(0xc3);
-    for (int i = CodeOffset + 1; i < image.size(); ++i)
-        image[i] = char(i * 7);
-    return image;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// The certificate-table directory entry, and the table it points to.
-int certEntryOffset(const QByteArray &image)
-{
-    const bool plus = qFromLittleEndian<quint16>(image.constData() + 0x58) == 0x20b;
-    return 0x58 + (plus ? 112 : 96) + 4 * 8;
-}
-
-int certTableOffset(const QByteArray &image)
-{
-    return qFromLittleEndian<quint32>(image.constData() + certEntryOffset(image));
 }
 
 OpenSsl::Pkcs7 signatureOf(const QByteArray &image)
@@ -174,16 +89,53 @@ PKCS7_SIGNER_INFO *firstSigner(PKCS7 *p7)
     return sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7), 0);
 }
 
-enum class Change { None, FlipCode, FlipChecksum, TruncateToHalf, TruncateHeaders, UnknownDigestAlgorithm };
+enum class Change {
+    None,
+    FlipCode,
+    FlipChecksum,
+    TruncateToHalf,
+    TruncateHeaders,
+    UnknownDigestAlgorithm,
+    MoveTableIntoCode,
+    MoveTableIntoHeaders,
+    JunkAfterTheEntry,
+    ZerosPastTheAlignment,
+    JunkAfterTheSignature,
+};
+
+// What osslsigncode's own verifier says of a case: the same as ours, or it
+// accepts what we refuse because it does not apply that rule.
+enum class Osslsigncode { Agrees, IgnoresLifetimeSigning, IgnoresBytesAfterTheSignature };
+
+// The signed image rebuilt with its certificate table at `offset`, and the
+// bytes that stood from there on behind it: the image digest, which skips
+// the table, stays the same, while the loader now maps the table (or
+// whatever an attacker puts there) where the code was.
+QByteArray withTableMovedTo(const QByteArray &image, int offset)
+{
+    const int table = certTableOffset(image);
+    const QByteArray certificates = image.mid(table);
+    QByteArray moved = image.left(offset) + certificates + image.mid(offset, table - offset);
+    put32(moved, certEntryOffset(moved), quint32(offset));
+    return moved;
+}
+
+// The certificate table made `extra` bytes longer, the bytes appended at its end.
+QByteArray withTableExtended(QByteArray image, const QByteArray &extra)
+{
+    const int entry = certEntryOffset(image);
+    put32(image, entry + 4, qFromLittleEndian<quint32>(image.constData() + entry + 4) + quint32(extra.size()));
+    return image + extra;
+}
 
 } // namespace
 
 Q_DECLARE_METATYPE(Change)
+Q_DECLARE_METATYPE(Osslsigncode)
 
 QByteArray TstAuthenticode::readFixture(const QString &name) const
 {
-    QFile file(fixture(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return PeFixture::readFile(fixture(name));
 }
 
 Authenticode::TrustAnchors TstAuthenticode::testAnchors() const
@@ -210,8 +162,8 @@ bool TstAuthenticode::osslsigncodeAccepts(const QString &path, bool trustTestCa,
 void TstAuthenticode::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    QVERIFY(writeFile(fixture(QStringLiteral("unsigned64.exe")), minimalPe(true)));
-    QVERIFY(writeFile(fixture(QStringLiteral("unsigned32.exe")), minimalPe(false)));
+    QVERIFY(writeFile(fixture(QStringLiteral("unsigned64.exe")), PeFixture::minimalImage(true)));
+    QVERIFY(writeFile(fixture(QStringLiteral("unsigned32.exe")), PeFixture::minimalImage(false)));
 
     QProcess script;
     script.setProcessChannelMode(QProcess::MergedChannels);
@@ -227,29 +179,52 @@ void TstAuthenticode::signer_data()
     QTest::addColumn<bool>("trustTestCa");
     QTest::addColumn<Change>("change");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<Osslsigncode>("osslsigncode");
 
     const QString publisher = QStringLiteral("Orvalin Test Publisher");
-    QTest::newRow("PE32+") << "signed64.exe" << true << Change::None << publisher;
-    QTest::newRow("PE32") << "signed32.exe" << true << Change::None << publisher;
-    QTest::newRow("SHA-1 image digest") << "sha1.exe" << true << Change::None << publisher;
-    QTest::newRow("no CN gives the OU") << "nocn.exe" << true << Change::None << "Orvalin Signing Unit";
-    QTest::newRow("checksum changed") << "signed64.exe" << true << Change::FlipChecksum << publisher;
-    QTest::newRow("code changed") << "signed64.exe" << true << Change::FlipCode << QString();
-    QTest::newRow("PE32 code changed") << "signed32.exe" << true << Change::FlipCode << QString();
-    QTest::newRow("unknown digest algorithm") << "signed64.exe" << true << Change::UnknownDigestAlgorithm << QString();
-    QTest::newRow("CA not trusted") << "signed64.exe" << false << Change::None << QString();
-    QTest::newRow("not a code-signing certificate") << "serverauth.exe" << true << Change::None << QString();
-    QTest::newRow("expired, no timestamp") << "expired.exe" << true << Change::None << QString();
+    const auto agrees = Osslsigncode::Agrees;
+    QTest::newRow("PE32+") << "signed64.exe" << true << Change::None << publisher << agrees;
+    QTest::newRow("PE32") << "signed32.exe" << true << Change::None << publisher << agrees;
+    QTest::newRow("SHA-1 image digest") << "sha1.exe" << true << Change::None << publisher << agrees;
+    QTest::newRow("no CN gives the OU") << "nocn.exe" << true << Change::None << "Orvalin Signing Unit" << agrees;
+    QTest::newRow("checksum changed") << "signed64.exe" << true << Change::FlipChecksum << publisher << agrees;
+    QTest::newRow("code changed") << "signed64.exe" << true << Change::FlipCode << QString() << agrees;
+    QTest::newRow("PE32 code changed") << "signed32.exe" << true << Change::FlipCode << QString() << agrees;
+    QTest::newRow("unknown digest algorithm")
+        << "signed64.exe" << true << Change::UnknownDigestAlgorithm << QString() << agrees;
+    QTest::newRow("CA not trusted") << "signed64.exe" << false << Change::None << QString() << agrees;
+    QTest::newRow("not a code-signing certificate") << "serverauth.exe" << true << Change::None << QString() << agrees;
+    QTest::newRow("any purpose is not code signing") << "anyeku.exe" << true << Change::None << QString() << agrees;
+    QTest::newRow("no purposes named: any") << "noeku.exe" << true << Change::None << "Orvalin No EKU" << agrees;
+    QTest::newRow("expired, no timestamp") << "expired.exe" << true << Change::None << QString() << agrees;
     QTest::newRow("expired, timestamped while valid")
-        << "expired-stamped.exe" << true << Change::None << "Orvalin Former Publisher";
+        << "expired-stamped.exe" << true << Change::None << "Orvalin Former Publisher" << agrees;
     QTest::newRow("expired, timestamped after expiry")
-        << "expired-stamped-late.exe" << true << Change::None << QString();
-    QTest::newRow("timestamped, code changed") << "expired-stamped.exe" << true << Change::FlipCode << QString();
-    QTest::newRow("unsigned PE32+") << "unsigned64.exe" << true << Change::None << QString();
-    QTest::newRow("unsigned PE32") << "unsigned32.exe" << true << Change::None << QString();
-    QTest::newRow("truncated in the signature") << "signed64.exe" << true << Change::TruncateToHalf << QString();
-    QTest::newRow("truncated in the headers") << "signed64.exe" << true << Change::TruncateHeaders << QString();
-    QTest::newRow("ELF") << QString() << true << Change::None << QString();
+        << "expired-stamped-late.exe" << true << Change::None << QString() << agrees;
+    QTest::newRow("lifetime signing, expired, timestamped while valid")
+        << "lifetime-stamped.exe" << true << Change::None << QString() << Osslsigncode::IgnoresLifetimeSigning;
+    QTest::newRow("lifetime signing, valid")
+        << "lifetime-valid.exe" << true << Change::None << "Orvalin Lifetime Publisher" << agrees;
+    QTest::newRow("timestamped, code changed")
+        << "expired-stamped.exe" << true << Change::FlipCode << QString() << agrees;
+    QTest::newRow("table moved in front of the code")
+        << "signed64.exe" << true << Change::MoveTableIntoCode << QString() << agrees;
+    QTest::newRow("table moved into the headers' padding")
+        << "signed64.exe" << true << Change::MoveTableIntoHeaders << QString() << agrees;
+    QTest::newRow("table longer than its entry")
+        << "signed64.exe" << true << Change::JunkAfterTheEntry << QString() << agrees;
+    QTest::newRow("zeros past the entry's alignment")
+        << "signed64.exe" << true << Change::ZerosPastTheAlignment << QString() << agrees;
+    QTest::newRow("bytes behind the signature in its entry")
+        << "signed64.exe" << true << Change::JunkAfterTheSignature << QString()
+        << Osslsigncode::IgnoresBytesAfterTheSignature;
+    QTest::newRow("unsigned PE32+") << "unsigned64.exe" << true << Change::None << QString() << agrees;
+    QTest::newRow("unsigned PE32") << "unsigned32.exe" << true << Change::None << QString() << agrees;
+    QTest::newRow("truncated in the signature")
+        << "signed64.exe" << true << Change::TruncateToHalf << QString() << agrees;
+    QTest::newRow("truncated in the headers")
+        << "signed64.exe" << true << Change::TruncateHeaders << QString() << agrees;
+    QTest::newRow("ELF") << QString() << true << Change::None << QString() << agrees;
 }
 
 // Each case is cross-checked with osslsigncode's own verifier, so the
@@ -260,6 +235,7 @@ void TstAuthenticode::signer()
     QFETCH(bool, trustTestCa);
     QFETCH(Change, change);
     QFETCH(QString, expected);
+    QFETCH(Osslsigncode, osslsigncode);
 
     QByteArray bytes;
     if (file.isEmpty()) {
@@ -294,6 +270,28 @@ void TstAuthenticode::signer()
         bytes[at + sha256.size() - 1] = char(0x7f);
         break;
     }
+    case Change::MoveTableIntoCode:
+        bytes = withTableMovedTo(bytes, CodeOffset);
+        break;
+    case Change::MoveTableIntoHeaders:
+        // Right behind the PE32+ optional header and the one section header,
+        // inside SizeOfHeaders.
+        bytes = withTableMovedTo(bytes, PeFixture::OptionalHeaderOffset + 0xf0 + 40);
+        break;
+    case Change::JunkAfterTheEntry:
+        bytes = withTableExtended(bytes, QByteArray("\x90\x90\x90\x90\xcc\xcc\xcc\xc3", 8));
+        break;
+    case Change::ZerosPastTheAlignment:
+        bytes = withTableExtended(bytes, QByteArray(8, '\0'));
+        break;
+    case Change::JunkAfterTheSignature: {
+        // The entry and the table grow together: the table stays exactly
+        // filled, but the entry carries bytes behind its DER signature.
+        const int table = certTableOffset(bytes);
+        put32(bytes, table, qFromLittleEndian<quint32>(bytes.constData() + table) + 8);
+        bytes = withTableExtended(bytes, QByteArray("\xcc\xcc\xcc\xcc\xcc\xcc\xcc\xc3", 8));
+        break;
+    }
     }
     const QString path = m_dir.filePath(QStringLiteral("case.bin"));
     QVERIFY(writeFile(path, bytes));
@@ -305,7 +303,11 @@ void TstAuthenticode::signer()
     QCOMPARE(Authenticode::signerName(Authenticode::BufferSource(bytes), anchors), expected);
 
     QByteArray output;
-    QVERIFY2(osslsigncodeAccepts(path, trustTestCa, &output) == !expected.isEmpty(), output.constData());
+    const bool accepted = osslsigncodeAccepts(path, trustTestCa, &output);
+    if (osslsigncode == Osslsigncode::Agrees)
+        QVERIFY2(accepted == !expected.isEmpty(), output.constData());
+    else
+        QVERIFY2(accepted && expected.isEmpty(), output.constData());
 }
 
 void TstAuthenticode::hostileHeaders_data()
@@ -474,11 +476,40 @@ void TstAuthenticode::realWorldSignature()
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QByteArray bytes = file.readAll();
+
+    // Its table moved in front of the first section's code (new code could
+    // stand in it): the digest still matches, the publisher must not.
+    const QByteArray moved = withTableMovedTo(bytes, PeFixture::firstSectionOffset(bytes));
+    QVERIFY(moved.size() == bytes.size() && moved != bytes);
+    QCOMPARE(Authenticode::signerName(Authenticode::BufferSource(moved), Authenticode::TrustAnchors()), QString());
+
     const qsizetype middle = bytes.size() / 2;
     bytes[middle] = char(bytes[middle] ^ 0x01);
     const QString changed = m_dir.filePath(QStringLiteral("snoretoast-changed.exe"));
     QVERIFY(writeFile(changed, bytes));
     QCOMPARE(Authenticode::signerName(changed), QString());
+}
+
+// One store serves every thread, and each check keeps its own time: a
+// timestamped signature checked at its signing time beside an expired one
+// checked now, many times over on the pool, each gets its own answer.
+void TstAuthenticode::checksOnManyThreadsShareOneStore()
+{
+    const QList<QPair<QByteArray, QString>> cases{
+        {readFixture(QStringLiteral("expired-stamped.exe")), QStringLiteral("Orvalin Former Publisher")},
+        {readFixture(QStringLiteral("expired.exe")), QString()},
+        {readFixture(QStringLiteral("signed64.exe")), QStringLiteral("Orvalin Test Publisher")}};
+    const Authenticode::TrustAnchors anchors = testAnchors();
+    QList<int> work;
+    for (int i = 0; i < 300; ++i)
+        work.append(i % int(cases.size()));
+    QThreadPool pool;
+    pool.setMaxThreadCount(6);
+    const QList<bool> right = QtConcurrent::blockingMapped(&pool, work, [&](int which) {
+        return Authenticode::signerName(Authenticode::BufferSource(cases.at(which).first), anchors)
+               == cases.at(which).second;
+    });
+    QCOMPARE(right.count(false), 0);
 }
 
 QTEST_GUILESS_MAIN(TstAuthenticode)

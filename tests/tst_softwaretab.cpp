@@ -152,6 +152,11 @@ private slots:
     void myReports();
     void searchHidesRowsAndHiddenRowsAreNotReported();
     void digestsGoIntoTheRecordTheRowShows();
+    void hashProgressShowsTheFileNameAsItIs_data();
+    void hashProgressShowsTheFileNameAsItIs();
+    void selectionStaysOnItsRecords_data();
+    void selectionStaysOnItsRecords();
+    void recordsAddedDuringAnInstalledScanStay();
     void directoryScanOfRealFiles();
     void installedScanKeepsTheWindowResponsive();
     void closingWaitsForRunningScans();
@@ -615,6 +620,132 @@ void TestSoftwareTab::digestsGoIntoTheRecordTheRowShows()
         QCOMPARE(object.value(QLatin1String("file_size")).toInteger(), 300000);
     }
     QCOMPARE(withDigests, 1);
+}
+
+void TestSoftwareTab::hashProgressShowsTheFileNameAsItIs_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::newRow("plain") << "tool.exe";
+    QTest::newRow("holding %1") << "100%1.exe";
+    QTest::newRow("holding %2 and %1") << "x%2%1.exe";
+}
+
+// The progress text names the file exactly, whatever placeholders its name holds.
+void TestSoftwareTab::hashProgressShowsTheFileNameAsItIs()
+{
+    QFETCH(QString, fileName);
+    QTemporaryDir dir;
+    SoftwareInfo info
+        = record(QStringLiteral("tool"), QString(), dir.filePath(fileName), QStringLiteral("tool"), QString());
+    QVERIFY(!writeFile(info.executablePath, 5000, true).first.isEmpty());
+    fill({info});
+    QStringList progress;
+    connect(tab()->scanner(), &AppScanner::hashProgress, this, [&] { progress << statusBar()->text(); });
+    doubleClickRow(0);
+    const QString prefix = QStringLiteral("正在计算 ") + fileName + QStringLiteral(" 哈希值: ");
+    QCOMPARE(progress, (QStringList{prefix + "0%", prefix + "50%", prefix + "100%"}));
+    QVERIFY(statusBar()->text().startsWith(QStringLiteral("MD5: ")));
+}
+
+void TestSoftwareTab::selectionStaysOnItsRecords_data()
+{
+    QTest::addColumn<QString>("arrival"); // what adds rows: "processes", "directory", "digests"
+    QTest::addColumn<int>("sortColumn");
+    QTest::addColumn<int>("order");
+
+    QTest::newRow("process scan, sorted by name") << "processes" << 0 << int(Qt::AscendingOrder);
+    QTest::newRow("process scan, sorted by path, descending") << "processes" << 3 << int(Qt::DescendingOrder);
+    QTest::newRow("directory pick, sorted by name") << "directory" << 0 << int(Qt::AscendingOrder);
+    QTest::newRow("process scan, unsorted") << "processes" << -1 << int(Qt::AscendingOrder);
+}
+
+// Rows added to a sorted table land among the others: the selection (and
+// with it what "上报选中" sends) must stay on the records the user picked.
+void TestSoftwareTab::selectionStaysOnItsRecords()
+{
+    QFETCH(QString, arrival);
+    QFETCH(int, sortColumn);
+    QFETCH(int, order);
+
+    QList<SoftwareInfo> installed = installedFixture();
+    installed << record("zip", "Info-ZIP", "/usr/bin/zip", "zip", QString())
+              << record("appstream", "Debian", "/usr/bin/appstreamcli", "appstreamcli", QString());
+    fill(installed);
+    if (sortColumn >= 0)
+        table()->sortItems(sortColumn, Qt::SortOrder(order));
+    selectCells(rowOf(QStringLiteral("zip")), {0, 2, 4});
+    table()->selectionModel()->setCurrentIndex(table()->model()->index(rowOf(QStringLiteral("zip")), 2),
+                                               QItemSelectionModel::NoUpdate);
+
+    const QList<SoftwareInfo> arriving{record("apt", "", "/usr/bin/apt", "apt", ""),
+                                       record("bash", "", "/usr/bin/bash", "bash", ""),
+                                       record("aardvark", "", "/opt/a/aardvark", "aardvark", "")};
+    if (arrival == QLatin1String("processes")) {
+        QTest::mouseClick(child<QPushButton>("btnScanProcesses"), Qt::LeftButton);
+        emit tab()->scanner()->processScanFinished(arriving);
+        QCOMPARE(statusBar()->text(), QStringLiteral("进程扫描完成，新增 3 个进程"));
+    } else {
+        onNextPickDialog([](SoftwarePickDialog *dialog) {
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        });
+        emit tab()->scanner()->directoryScanFinished(QStringLiteral("/opt/a"), arriving);
+        QCOMPARE(statusBar()->text(), QStringLiteral("已添加 3 个软件"));
+    }
+    QCOMPARE(table()->rowCount(), 8);
+
+    // The same cells of the same record, and the current cell with them.
+    QStringList selected;
+    for (const QTableWidgetItem *item : table()->selectedItems())
+        selected << table()->item(item->row(), 0)->text() + QLatin1Char('/') + QString::number(item->column());
+    selected.sort();
+    QCOMPARE(selected, (QStringList{"zip/0", "zip/2", "zip/4"}));
+    QCOMPARE(table()->item(table()->currentRow(), 0)->text(), QStringLiteral("zip"));
+    QCOMPARE(table()->currentColumn(), 2);
+
+    const QList<QJsonObject> sent = reportAndWait();
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent.first().value(QLatin1String("name")).toString(), QStringLiteral("zip"));
+}
+
+// A process scan and a folder pick that end while the installed software is
+// being scanned: the scan's result replaces the records it started with, and
+// what arrived meanwhile follows it, selection included.
+void TestSoftwareTab::recordsAddedDuringAnInstalledScanStay()
+{
+    QTemporaryDir root;
+    const int packages = 300;
+    QVERIFY(writePackageDatabase(root.path(), packages));
+    fill({record("old", "", "/usr/bin/old", "old", "")});
+    tab()->replaceScanner(new AppScanner(root.path()));
+    bool finished = false;
+    QObject context;
+    connect(tab()->scanner(), &AppScanner::scanFinished, &context, [&] { finished = true; });
+
+    QTest::mouseClick(child<QPushButton>("btnScanSoftware"), Qt::LeftButton);
+    QCOMPARE(table()->rowCount(), 0);
+    emit tab()->scanner()->processScanFinished(processFixture());
+    QCOMPARE(statusBar()->text(), QStringLiteral("进程扫描完成，新增 2 个进程"));
+    // Until the scan ends the table shows what will stay: the new records.
+    QCOMPARE(table()->rowCount(), 2);
+    selectCells(rowOf(QStringLiteral("bash")), {0, 1});
+    emit tab()->scanner()->directoryScanFinished(QStringLiteral("/srv/app"),
+                                                 {record("tool", "", "/srv/app/tool", "tool", "")});
+    QCOMPARE(statusBar()->text(), QStringLiteral("已添加 1 个软件"));
+    QCOMPARE(table()->rowCount(), 3);
+    QVERIFY(!finished);
+
+    QTRY_VERIFY_WITH_TIMEOUT(finished, 60000);
+    QCOMPARE(statusBar()->text(), QStringLiteral("扫描完成，共发现 %1 个软件").arg(packages));
+    const QList<SoftwareInfo> records = tab()->records();
+    QCOMPARE(records.size(), packages + 3);
+    QCOMPARE(records.first().name, QStringLiteral("pkg0"));
+    QCOMPARE(names(records.mid(packages)), (QStringList{"sshd", "bash", "tool"}));
+    QCOMPARE(table()->rowCount(), packages + 3);
+
+    const QList<QJsonObject> sent = reportAndWait();
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent.first().value(QLatin1String("name")).toString(), QStringLiteral("bash"));
+    QCOMPARE(sent.first().value(QLatin1String("port_list")).toString(), QString());
 }
 
 void TestSoftwareTab::directoryScanOfRealFiles()

@@ -186,12 +186,11 @@ void TestTheme::sheetRules_data()
     QTest::newRow("dark connect button") << dark << "QPushButton#buttonConnect"
                                          << QStringList{"background-color: #3B82F6"};
     QTest::newRow("light status line") << light << "QLabel#statusBar"
-                                       << QStringList{"background-color: #FFFFFF",
-                                                      "border-top: 1px solid #E2E8F0",
+                                       << QStringList{"background-color: #FFFFFF", "border-top: 1px solid #E2E8F0",
                                                       "border-radius: 0px",
-                                                      "padding: 10px 16px",
-                                                      "color: #64748B",
-                                                      "font-size: 13px"};
+                                                      // 10 px would cut a line of 13 px text
+                                                      // out of the label's 36 px.
+                                                      "padding: 8px 16px", "color: #64748B", "font-size: 13px"};
     QTest::newRow("dark status line") << dark << "QLabel#statusBar" << QStringList{"color: #94A3B8"};
     QTest::newRow("light card") << light << "QFrame#connectionStatusCard"
                                 << QStringList{"background-color: #FFFFFF", "border: 1px solid #E2E8F0",

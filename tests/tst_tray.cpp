@@ -132,19 +132,28 @@ void TestTray::placement_data()
     QTest::addColumn<QRect>("available");
     QTest::addColumn<bool>("fixed");
     QTest::addColumn<QPoint>("position");
+    QTest::addColumn<QSize>("size");
 
     const QRect screen(0, 0, 1920, 1080);
     const QRect usable(0, 0, 1920, 1040);
     // The frame of a window not yet shown lies at the origin: centre (280, 300) for 560 x 600.
-    QTest::newRow("windows, normal density") << 1.0 << "winnt" << screen << usable << false << QPoint(680, 240);
-    QTest::newRow("linux, normal density") << 1.0 << "linux" << screen << usable << false << QPoint(680, 240);
-    QTest::newRow("linux, high density") << 2.0 << "linux" << screen << usable << true << QPoint(680, 120);
-    QTest::newRow("macos, high density") << 1.5 << "darwin" << screen << usable << true << QPoint(680, 120);
-    QTest::newRow("windows, high density") << 2.0 << "winnt" << screen << usable << false << QPoint(680, 120);
+    const QSize form = WindowPlacement::formSize;
+    QTest::newRow("windows, normal density") << 1.0 << "winnt" << screen << usable << false << QPoint(680, 240) << form;
+    QTest::newRow("linux, normal density") << 1.0 << "linux" << screen << usable << false << QPoint(680, 240) << form;
+    QTest::newRow("linux, high density") << 2.0 << "linux" << screen << usable << true << QPoint(680, 120) << form;
+    QTest::newRow("macos, high density") << 1.5 << "darwin" << screen << usable << true << QPoint(680, 120) << form;
+    QTest::newRow("windows, high density") << 2.0 << "winnt" << screen << usable << false << QPoint(680, 120) << form;
     // A short screen: raising the window 120 pixels would push its title bar
-    // off the top; it stops at the usable area's top edge.
+    // off the top; it stops at the usable area's top edge, and is cut to the
+    // usable height instead of running off the bottom.
     QTest::newRow("short screen") << 2.0 << "linux" << QRect(0, 0, 1920, 600) << QRect(0, 30, 1920, 570) << true
-                                  << QPoint(680, 30);
+                                  << QPoint(680, 30) << QSize(560, 570);
+    // 1366 x 768 at 175 %: 780 x 439 logical pixels, a 28-pixel panel below.
+    QTest::newRow("laptop at 175 %") << 1.75 << "linux" << QRect(0, 0, 780, 439) << QRect(0, 0, 780, 411) << true
+                                     << QPoint(110, 0) << QSize(560, 411);
+    // A panel on the left and a screen narrower than the form.
+    QTest::newRow("narrow screen") << 1.0 << "winnt" << QRect(0, 0, 600, 800) << QRect(64, 0, 536, 800) << false
+                                   << QPoint(64, 100) << QSize(536, 600);
 }
 
 void TestTray::placement()
@@ -155,11 +164,14 @@ void TestTray::placement()
     QFETCH(QRect, available);
     QFETCH(bool, fixed);
     QFETCH(QPoint, position);
+    QFETCH(QSize, size);
 
     const WindowPlacement placement
         = WindowPlacement::compute(ratio, kernel, screen, available, QRect(QPoint(0, 0), WindowPlacement::formSize));
     QCOMPARE(placement.fixedSize, fixed);
     QCOMPARE(placement.position, position);
+    QCOMPARE(placement.size, size);
+    QVERIFY(available.contains(QRect(placement.position, placement.size)));
 }
 
 void TestTray::windowFlagsAndSize()

@@ -18,6 +18,7 @@
 #include "softwaretab.h"
 #include "thememanager.h"
 #include "traycontroller.h"
+#include "valuelabelaccessible.h"
 #include "windowforward.h"
 #include "windowplacement.h"
 
@@ -70,10 +71,10 @@ Orvalin::Orvalin(QWidget *parent)
     const WindowPlacement placement
         = WindowPlacement::compute(ratio, QSysInfo::kernelType(), screenRect, usableRect, frameGeometry());
     if (placement.fixedSize) {
-        setFixedSize(size());
+        setFixedSize(placement.size);
     } else {
-        setMinimumSize(WindowPlacement::minimumSize);
-        resize(WindowPlacement::formSize);
+        setMinimumSize(WindowPlacement::minimumSize.boundedTo(placement.size));
+        resize(placement.size);
     }
     move(placement.position);
     if (auto *mainLayout = qobject_cast<QVBoxLayout *>(layout()))
@@ -120,7 +121,8 @@ void Orvalin::nameStatusValues()
 {
     // A value label's own text is all a screen reader would read, and it is
     // empty until the first status: each takes its title as its name, in the
-    // interface language, and the title points at it.
+    // interface language, its value as its description, and the title points
+    // at it.
     for (QLabel *title : ui->tabStatus->findChildren<QLabel *>()) {
         const QString titleName = title->objectName();
         if (!titleName.endsWith(QLatin1String("Title")))
@@ -131,6 +133,8 @@ void Orvalin::nameStatusValues()
         QString name = title->text();
         while (name.endsWith(QLatin1Char(':')) || name.endsWith(QChar(0xFF1A)))
             name.chop(1);
+        // Marked first: naming it may already create its interface.
+        ValueLabelAccessible::mark(value);
         value->setAccessibleName(name);
         title->setBuddy(value);
     }

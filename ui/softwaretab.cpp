@@ -6,6 +6,8 @@
 #include "softwarepickdialog.h"
 
 #include <QFileDialog>
+#include <QHash>
+#include <QItemSelection>
 #include <QSet>
 #include <QTableWidgetItem>
 
@@ -68,9 +70,14 @@ void SoftwareTab::replaceScanner(AppScanner *scanner)
     appScanner = scanner;
     appScanner->setParent(window);
     connectScanner();
-    // A scan of the old scanner will not finish any more.
+    // A scan of the old scanner will not finish any more: the records it
+    // would have replaced stay.
     form->btnScanSoftware->setEnabled(true);
     form->btnSelectDirectory->setEnabled(true);
+    if (installedScanFrom >= 0) {
+        installedScanFrom = -1;
+        refreshSoftwareTable();
+    }
 }
 
 void SoftwareTab::setClient(JsonRpcWebSocketClient *client)
@@ -108,36 +115,90 @@ QString SoftwareTab::matchStatus(const SoftwareInfo &info)
     return QStringLiteral("缺失(%1)").arg(missing.join(QStringLiteral("、")));
 }
 
+SoftwareTab::RecordSelection SoftwareTab::selectedRecords() const
+{
+    const QTableWidget *table = form->tableWidgetSoftware;
+    RecordSelection selection;
+    for (const QModelIndex &cell : table->selectionModel()->selectedIndexes()) {
+        const int index = recordIndex(cell.row());
+        if (index >= 0)
+            selection.cells.append({index, cell.column()});
+    }
+    const QModelIndex current = table->currentIndex();
+    if (current.isValid()) {
+        selection.currentRecord = recordIndex(current.row());
+        selection.currentColumn = current.column();
+    }
+    return selection;
+}
+
 void SoftwareTab::refreshSoftwareTable()
 {
+    refillTable(selectedRecords());
+}
+
+// The selection belongs to records, not to row numbers: a refill puts other
+// records into the rows (and sorting moves them), so the selection is put
+// back on the same records, wherever they land.
+void SoftwareTab::refillTable(const RecordSelection &keep)
+{
     QTableWidget *table = form->tableWidgetSoftware;
+    table->clearSelection();
+
     // Filled unsorted, or each new cell would move its row while the row is
     // still half written; the header's sort order applies once at the end.
     const bool sorting = table->isSortingEnabled();
     table->setSortingEnabled(false);
-    table->setRowCount(int(softwareList.size()));
-    for (int i = 0; i < softwareList.size(); ++i) {
+    const int first = firstShownRecord();
+    table->setRowCount(int(softwareList.size()) - first);
+    for (int i = first; i < softwareList.size(); ++i) {
         const SoftwareInfo &info = softwareList.at(i);
+        const int row = i - first;
         auto *nameItem = new QTableWidgetItem(info.name);
         nameItem->setData(Qt::UserRole, i);
-        table->setItem(i, 0, nameItem);
-        table->setItem(i, 1, new QTableWidgetItem(info.version));
-        table->setItem(i, 2, new QTableWidgetItem(info.publisher));
-        table->setItem(i, 3, new QTableWidgetItem(info.installPath));
-        table->setItem(i, 4, new QTableWidgetItem(info.installDate));
+        table->setItem(row, 0, nameItem);
+        table->setItem(row, 1, new QTableWidgetItem(info.version));
+        table->setItem(row, 2, new QTableWidgetItem(info.publisher));
+        table->setItem(row, 3, new QTableWidgetItem(info.installPath));
+        table->setItem(row, 4, new QTableWidgetItem(info.installDate));
         auto *statusItem = new QTableWidgetItem(matchStatus(info));
         statusItem->setForeground(QBrush(isComplete(info) ? Qt::darkGreen : Qt::red));
-        table->setItem(i, 5, statusItem);
+        table->setItem(row, 5, statusItem);
     }
     table->setSortingEnabled(sorting);
     table->resizeColumnsToContents();
     applySearchFilter();
+
+    QHash<int, int> rowOfRecord;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const int index = recordIndex(row);
+        if (index >= 0)
+            rowOfRecord.insert(index, row);
+    }
+    QItemSelection selection;
+    for (const auto &[index, column] : keep.cells) {
+        const int row = rowOfRecord.value(index, -1);
+        if (row >= 0) {
+            const QModelIndex cell = table->model()->index(row, column);
+            selection.select(cell, cell);
+        }
+    }
+    const int currentRow = rowOfRecord.value(keep.currentRecord, -1);
+    if (currentRow >= 0)
+        table->selectionModel()->setCurrentIndex(table->model()->index(currentRow, keep.currentColumn),
+                                                 QItemSelectionModel::NoUpdate);
+    table->selectionModel()->select(selection, QItemSelectionModel::Select);
 }
 
 void SoftwareTab::appendRecords(const QList<SoftwareInfo> &list)
 {
     softwareList.append(list);
     refreshSoftwareTable();
+}
+
+int SoftwareTab::firstShownRecord() const
+{
+    return installedScanFrom >= 0 ? installedScanFrom : 0;
 }
 
 void SoftwareTab::applySearchFilter()
@@ -165,6 +226,9 @@ void SoftwareTab::on_btnScanSoftware_clicked()
 {
     if (closing)
         return;
+    // The records there now give way to the scan's; what the other scans add
+    // meanwhile comes after them, and is all the table shows until then.
+    installedScanFrom = int(softwareList.size());
     form->tableWidgetSoftware->setRowCount(0);
     form->btnScanSoftware->setEnabled(false);
     form->statusBar->setText(QStringLiteral("正在扫描已安装软件..."));
@@ -182,9 +246,19 @@ void SoftwareTab::onSoftwareScanFinished(const QList<SoftwareInfo> &list)
 {
     if (closing)
         return;
-    softwareList = list;
+    // The installed software replaces the list; records that other scans
+    // added while this one ran stay, after it.
+    const int keptFrom = installedScanFrom >= 0 ? installedScanFrom : int(softwareList.size());
+    RecordSelection selection = selectedRecords();
+    softwareList = list + softwareList.mid(keptFrom);
+    installedScanFrom = -1;
     form->btnScanSoftware->setEnabled(true);
-    refreshSoftwareTable();
+    // The kept records move up or down behind the new ones; so does their selection.
+    const auto movedTo = [&](int index) { return index >= keptFrom ? index - keptFrom + int(list.size()) : -1; };
+    for (auto &cell : selection.cells)
+        cell.first = movedTo(cell.first);
+    selection.currentRecord = selection.currentRecord >= 0 ? movedTo(selection.currentRecord) : -1;
+    refillTable(selection);
     form->statusBar->setText(QStringLiteral("扫描完成，共发现 %1 个软件").arg(list.size()));
 }
 
@@ -294,7 +368,8 @@ void SoftwareTab::onHashProgress(const QString &fileName, int percent)
 {
     if (closing)
         return;
-    form->statusBar->setText(QStringLiteral("正在计算 %1 哈希值: %2%").arg(fileName).arg(percent));
+    // One call fills both: a file name holding "%1" must stay as it is.
+    form->statusBar->setText(QStringLiteral("正在计算 %1 哈希值: %2%").arg(fileName, QString::number(percent)));
 }
 
 void SoftwareTab::on_btnReportSoftware_clicked()

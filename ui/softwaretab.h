@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QList>
 #include <QObject>
+#include <QPair>
 #include <QPointer>
 
 #include <functional>
@@ -74,12 +75,26 @@ public:
 
 private:
     void connectScanner();
+    // Selected cells and the current cell, by record index and column.
+    struct RecordSelection
+    {
+        QList<QPair<int, int>> cells;
+        int currentRecord = -1;
+        int currentColumn = 0;
+    };
+    RecordSelection selectedRecords() const;
+    // Fills the table from softwareList, the selection staying on the same records.
     void refreshSoftwareTable();
+    // The same, selecting `keep` (record indexes of the refilled list).
+    void refillTable(const RecordSelection &keep);
     void appendRecords(const QList<SoftwareInfo> &list);
     // Hides the rows whose name does not contain the search text.
     void applySearchFilter();
     // The index in softwareList of the record a table row shows, or -1.
     int recordIndex(int row) const;
+    // The first record the table shows: during an installed-software scan
+    // the records it will replace are not shown.
+    int firstShownRecord() const;
     QString chooseDirectory();
 
     Ui::Orvalin *form;
@@ -90,4 +105,7 @@ private:
     QPointer<JsonRpcWebSocketClient> rpcClient;
     std::function<QString()> directoryChooser;
     bool closing = false;
+    // While an installed-software scan runs: how many records were there when
+    // it started (the ones it replaces). -1 otherwise.
+    int installedScanFrom = -1;
 };

@@ -12,6 +12,9 @@ WindowPlacement WindowPlacement::compute(qreal devicePixelRatio, const QString &
     if (highDensity)
         position.ry() -= 120;
     if (!availableGeometry.isEmpty()) {
+        placement.size = formSize.boundedTo(availableGeometry.size());
+        position.setX(qMin(position.x(), availableGeometry.right() + 1 - placement.size.width()));
+        position.setY(qMin(position.y(), availableGeometry.bottom() + 1 - placement.size.height()));
         position.setY(qMax(position.y(), availableGeometry.top()));
         position.setX(qMax(position.x(), availableGeometry.left()));
     }

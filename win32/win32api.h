@@ -18,6 +18,24 @@ namespace Win32 {
 // given it receives what WinVerifyTrust answered (0 for a trusted signature).
 std::wstring authenticodeSigner(const std::wstring &filePath, long *status = nullptr);
 
+// --- File identity ----------------------------------------------------------
+
+struct FileId
+{
+    unsigned long volumeSerial = 0;
+    unsigned long long fileIndex = 0;
+    unsigned long long size = 0;
+    // FILETIME ticks (100 ns): the last write, and the last change of data
+    // or attributes.
+    unsigned long long lastWriteTime = 0;
+    unsigned long long changeTime = 0;
+};
+
+// What identifies one version of a file, read from a handle opened for its
+// attributes only (any sharing mode, so files in use can be looked at).
+// False when the file cannot be opened.
+bool fileIdentity(const std::wstring &filePath, FileId &id);
+
 // --- Processes --------------------------------------------------------------
 
 struct ProcessRecord

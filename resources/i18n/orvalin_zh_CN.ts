@@ -176,6 +176,10 @@
 <context>
     <name>Orvalin</name>
     <message>
+        <source>Sections</source>
+        <translation>功能页</translation>
+    </message>
+    <message>
         <source>Gateway</source>
         <translation>网关</translation>
     </message>

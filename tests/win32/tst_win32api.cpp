@@ -92,6 +92,39 @@ void checkSigner(const std::wstring &dir)
     check(status != 0, L"a missing file does not verify");
 }
 
+// What the signer cache keys a file by: stable for one file, different for
+// another, moved by a write.
+void checkFileIdentity(const std::wstring &dir)
+{
+    const std::wstring original = dir + L"\\signed64.exe";
+    const std::wstring copy = dir + L"\\identity-copy.exe";
+    Win32::FileId first, again, other;
+    check(Win32::fileIdentity(original, first) && Win32::fileIdentity(original, again), L"identity of a file read");
+    check(first.fileIndex == again.fileIndex && first.volumeSerial == again.volumeSerial && first.size == again.size
+              && first.lastWriteTime == again.lastWriteTime && first.changeTime == again.changeTime,
+          L"one file keeps its identity");
+    check(CopyFileW(original.c_str(), copy.c_str(), FALSE) != 0, L"copy written");
+    check(Win32::fileIdentity(copy, other), L"identity of the copy read");
+    check(other.fileIndex != first.fileIndex && other.size == first.size, L"a copy is another file of the same size");
+
+    const HANDLE handle = CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILETIME later;
+    later.dwLowDateTime = DWORD(other.lastWriteTime + 10000000ULL * 3600);
+    later.dwHighDateTime = DWORD((other.lastWriteTime + 10000000ULL * 3600) >> 32);
+    DWORD written = 0;
+    const bool rewritten = handle != INVALID_HANDLE_VALUE && WriteFile(handle, "MZ", 2, &written, nullptr)
+                           && SetFileTime(handle, nullptr, nullptr, &later);
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+    check(rewritten, L"copy rewritten");
+    Win32::FileId changed;
+    check(Win32::fileIdentity(copy, changed) && changed.fileIndex == other.fileIndex
+              && changed.lastWriteTime != other.lastWriteTime,
+          L"a rewritten file keeps its index and gets a new write time");
+    Win32::FileId missing;
+    check(!Win32::fileIdentity(dir + L"\\missing.exe", missing), L"a missing file has no identity");
+}
+
 void checkProcesses()
 {
     const DWORD ownPid = GetCurrentProcessId();
@@ -213,6 +246,7 @@ int wmain(int argc, wchar_t **argv)
         check(!Win32::runValueExists(valueName), L"Run value gone");
     } else if (mode == L"check" && argc == 4) {
         checkSigner(argv[2]);
+        checkFileIdentity(argv[2]);
         checkProcesses();
         checkUser(argv[3]);
         checkRunKey();

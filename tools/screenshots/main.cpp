@@ -1,7 +1,7 @@
 // Renders the main window offscreen for the README and for reviewing the form
 // and the themes. Run with QT_QPA_PLATFORM=offscreen.
 //
-// Usage: orvalin-screenshots [--tabs] [--dark] [--themes] [output directory]
+// Usage: orvalin-screenshots [--tabs] [--dark] [--themes] [--scale F] [output directory]
 //   --tabs    every tab in English and in Chinese: <view>-en.png, <view>-zh_CN.png
 //   --dark    the same tabs in the dark theme: <view>-en-dark.png, <view>-zh_CN-dark.png
 //   --themes  light and dark: every tab, the Setting tab as a session greys it,
@@ -9,6 +9,9 @@
 //             tick list, the log viewer, the security tips and the
 //             connection history:
 //             theme-<light|dark>-<view>.png
+//   --scale F the selected set at F times the size, as on a screen scaled to
+//             F x 100% (QT_SCALE_FACTOR); the files end in -<F x 100>, for
+//             example gateway-en-200.png for --scale 2
 // Without a selection it renders --tabs and --themes. The default output
 // directory is docs/screenshots.
 //
@@ -31,6 +34,7 @@
 #include "softwaretab.h"
 #include "textbrowser.h"
 #include "traycontroller.h"
+#include "windowplacement.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -50,6 +54,7 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -66,9 +71,10 @@ void settle(int ms)
 class Shooter
 {
 public:
-    Shooter(const QDir &dir, const QUrl &agentUrl, QTextStream &out)
+    Shooter(const QDir &dir, const QUrl &agentUrl, const QString &suffix, QTextStream &out)
         : dir(dir)
         , agentUrl(agentUrl)
+        , suffix(suffix)
         , out(out)
     {
     }
@@ -78,7 +84,7 @@ public:
     bool save(QWidget *widget, const QString &fileName)
     {
         settle(100);
-        const QString path = dir.filePath(fileName + QStringLiteral(".png"));
+        const QString path = dir.filePath(fileName + suffix + QStringLiteral(".png"));
         if (!widget->grab().save(path))
             return false;
         out << path << '\n';
@@ -88,6 +94,7 @@ public:
 private:
     QDir dir;
     QUrl agentUrl;
+    QString suffix;
     QTextStream &out;
 };
 
@@ -156,6 +163,9 @@ std::unique_ptr<Orvalin> openWindow(const QString &theme, const QUrl &agentUrl)
     configManager->config.insert(QStringLiteral("theme"), theme);
     auto window = std::make_unique<Orvalin>();
     window->setAgentUrl(agentUrl);
+    // The form's size whatever the screen: the offscreen one is 800 x 600,
+    // too small for the window once scaled, where it would shrink to fit.
+    window->setFixedSize(WindowPlacement::formSize);
     window->show();
     settle(400); // the deferred set-up runs 50 ms after the first show
     fillInventory(*window);
@@ -383,8 +393,36 @@ bool shootThemes(Shooter &shooter)
 
 } // namespace
 
+// The scale has to be in the environment before the application starts, so
+// it is read ahead of the parser (which then accepts and documents it).
+// Returns 0 for a missing or unusable value.
+double scaleArgument(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        QByteArray value;
+        if (argument == "--scale" && i + 1 < argc)
+            value = argv[i + 1];
+        else if (argument.startsWith("--scale="))
+            value = argument.mid(8);
+        else
+            continue;
+        bool ok = false;
+        const double scale = value.toDouble(&ok);
+        return ok && scale >= 1.0 && scale <= 4.0 ? scale : 0.0;
+    }
+    return 1.0;
+}
+
 int main(int argc, char *argv[])
 {
+    const double scale = scaleArgument(argc, argv);
+    if (scale == 0.0) {
+        std::fprintf(stderr, "--scale takes a factor from 1 to 4, for example --scale 2\n");
+        return 2;
+    }
+    if (scale != 1.0)
+        qputenv("QT_SCALE_FACTOR", QByteArray::number(scale));
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Orvalin"));
     QApplication::setQuitOnLastWindowClosed(false);
@@ -401,7 +439,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption themesOption(
         QStringLiteral("themes"),
         QStringLiteral("Light and dark: tabs, status card states, tray menu (theme-<light|dark>-<view>.png)."));
-    parser.addOptions({tabsOption, darkOption, themesOption});
+    const QCommandLineOption scaleOption(
+        QStringLiteral("scale"),
+        QStringLiteral("Render at this scale factor (1 to 4); file names end in -<factor x 100>."),
+        QStringLiteral("factor"));
+    parser.addOptions({tabsOption, darkOption, themesOption, scaleOption});
     parser.addPositionalArgument(QStringLiteral("directory"),
                                  QStringLiteral("Output directory (default docs/screenshots)."),
                                  QStringLiteral("[directory]"));
@@ -434,7 +476,8 @@ int main(int argc, char *argv[])
         while (QWebSocket *socket = agent.nextPendingConnection())
             links.append(socket);
     });
-    Shooter shooter(dir, QUrl(QStringLiteral("ws://127.0.0.1:%1/rpc").arg(agent.serverPort())), out);
+    const QString suffix = scale == 1.0 ? QString() : QStringLiteral("-%1").arg(qRound(scale * 100));
+    Shooter shooter(dir, QUrl(QStringLiteral("ws://127.0.0.1:%1/rpc").arg(agent.serverPort())), suffix, out);
 
     bool ok = true;
     if (all || parser.isSet(tabsOption))
