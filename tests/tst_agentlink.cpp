@@ -79,11 +79,11 @@ private slots:
         QTest::addColumn<int>("seconds");
         QTest::addColumn<QString>("text");
         const QString failed = QStringLiteral("无法连接到 tunwarden，请重新安装软件！");
-        QTest::newRow("not reached, English") << false << false << 4 << failed + QStringLiteral(" (next try in 4 s)");
-        QTest::newRow("trying, English") << false << false << 0 << failed + QStringLiteral(" (trying again…)");
+        QTest::newRow("not reached, English") << false << false << 4 << failed + QStringLiteral(" (retry in 4 s)");
+        QTest::newRow("trying, English") << false << false << 0 << failed + QStringLiteral(" (retrying…)");
         QTest::newRow("refused, English")
             << false << true << 5
-            << QStringLiteral("tunwarden identity check failed, please contact your administrator (next try in 5 s)");
+            << QStringLiteral("tunwarden identity check failed, please contact your administrator (retry in 5 s)");
         QTest::newRow("not reached, Chinese") << true << false << 4 << failed + QStringLiteral("（4 秒后重试）");
         QTest::newRow("trying, Chinese") << true << false << 0 << failed + QStringLiteral("（正在重试…）");
         QTest::newRow("refused, Chinese")

@@ -63,7 +63,7 @@ void TestMainWindow::agentAbsent()
     QCOMPARE(closed.size(), 1);
     QVERIFY(window.isVisible());
     // The link keeps trying and says when: one failure told, not one per try.
-    QTRY_VERIFY_WITH_TIMEOUT(statusBar->text().contains(QStringLiteral("(next try in 2 s)")), 4000);
+    QTRY_VERIFY_WITH_TIMEOUT(statusBar->text().contains(QStringLiteral("(retry in 2 s)")), 4000);
     QCOMPARE(closed.size(), 1);
 }
 

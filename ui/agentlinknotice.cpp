@@ -31,8 +31,8 @@ QString AgentLinkNotice::text(bool refused, int secondsToNextTry)
                                 "Orvalin", "tunwarden identity check failed, please contact your administrator")
                                     : QStringLiteral("无法连接到 tunwarden，请重新安装软件！");
     const QString next = secondsToNextTry > 0
-                             ? QCoreApplication::translate("Orvalin", "(next try in %n s)", nullptr, secondsToNextTry)
-                             : QCoreApplication::translate("Orvalin", "(trying again…)");
+                             ? QCoreApplication::translate("Orvalin", "(retry in %n s)", nullptr, secondsToNextTry)
+                             : QCoreApplication::translate("Orvalin", "(retrying…)");
     // A full-width bracket brings its own spacing.
     if (next.startsWith(QChar(0xFF08)))
         return failure + next;

@@ -308,13 +308,13 @@
         <translation>tunwarden 身份校验失败，请联系管理员</translation>
     </message>
     <message numerus="yes">
-        <source>(next try in %n s)</source>
+        <source>(retry in %n s)</source>
         <translation>
             <numerusform>（%n 秒后重试）</numerusform>
         </translation>
     </message>
     <message>
-        <source>(trying again…)</source>
+        <source>(retrying…)</source>
         <translation>（正在重试…）</translation>
     </message>
 </context>
