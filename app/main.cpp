@@ -1,6 +1,7 @@
 #include "appglobals.h"
 #include "configmanager.h"
 #include "errorsink.h"
+#include "keychainclass.h"
 #include "messageboxes.h"
 #include "orvalin.h"
 #include "settingstab.h"
@@ -17,7 +18,7 @@
 
 int main(int argc, char *argv[])
 {
-    qSetMessagePattern(QStringLiteral("%{type}:[%{file}:%{line}]  %{message}"));
+    qSetMessagePattern(logMessagePattern);
     QCoreApplication::setApplicationName(QStringLiteral("Orvalin"));
     configLocation = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     tempLocation = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
@@ -43,5 +44,10 @@ int main(int argc, char *argv[])
     window.show();
     QApplication::setQuitOnLastWindowClosed(false);
     QObject::connect(&app, &SingleApplication::instanceStarted, &window, [&window] { bringWindowForward(&window); });
-    return app.exec();
+    const int code = app.exec();
+    // A credential written just before quitting (or moving out of the profile
+    // file) lands in the store, and the file lets go of its copy, before the
+    // process ends; a store that hangs does not keep it from ending.
+    KeyChainClass::waitForJobs(3000);
+    return code;
 }

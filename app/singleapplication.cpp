@@ -8,7 +8,6 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QRandomGenerator>
-#include <QSharedMemory>
 #include <QThread>
 
 #include <cstdlib>
@@ -41,7 +40,7 @@ const char *errorName(QSharedMemory::SharedMemoryError error)
     return "UnknownError";
 }
 
-void debugUnlockFailure(const char *text, const QSharedMemory *memory)
+void debugUnlockFailure(const char *text, const InstanceMemory *memory)
 {
     qDebug("%s", text);
     qDebug().noquote() << memory->errorString();
@@ -58,17 +57,10 @@ SingleApplication::SingleApplication(int &argc, char *argv[], bool secondaryAllo
         d->extraKeyData.append(extraData);
     d->blockName = computeBlockName({applicationName(), organizationName(), organizationDomain(), d->extraKeyData,
                                      applicationVersion(), applicationFilePath(), currentUserName(), options});
+    d->serverName = instanceServerName(d->blockName);
     SingleApplicationPrivate::randomPause();
 
-    // Qt's portable key: on Unix a native key is a key file named relative to
-    // the working directory, which would give each start directory its own block.
-    // Newer Qt deprecates the string-key constructor in favour of this
-    // equivalent spelling of the same legacy key.
-#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
-    d->memory = new QSharedMemory(QSharedMemory::legacyNativeKey(d->blockName));
-#else
-    d->memory = new QSharedMemory(d->blockName);
-#endif
+    d->memory = new InstanceMemory(d->blockName);
     if (d->memory->create(int(sizeof(InstanceBlock)))) {
         if (!d->memory->lock()) {
             qCritical("SingleApplication: Unable to lock memory block after create.");
@@ -84,12 +76,15 @@ SingleApplication::SingleApplication(int &argc, char *argv[], bool secondaryAllo
             qCritical("SingleApplication: Unable to lock memory block after attach.");
             d->failAndExit();
         }
-        // Someone else's segment under our key: reading it as a block would
-        // run past its end.
+        // Not a block of this program (another build, a damaged file): reading
+        // it as one would run past its end.
         if (d->memory->size() < int(sizeof(InstanceBlock))) {
+            const int size = d->memory->size();
             d->memory->unlock();
             qCritical("SingleApplication: Shared memory block is smaller than expected.");
-            d->failAndExit();
+            d->failAndExit(
+                QSharedMemory::InvalidSize,
+                QStringLiteral("the block holds %1 bytes, %2 expected").arg(size).arg(sizeof(InstanceBlock)));
         }
     } else {
         qCritical("SingleApplication: Unable to create block.");
@@ -138,9 +133,33 @@ SingleApplication::SingleApplication(int &argc, char *argv[], bool secondaryAllo
         return;
     }
 
-    if (!d->memory->unlock())
-        debugUnlockFailure("SingleApplication: Unable to unlock memory at end of execution.", d->memory);
-    d->contactPrimary(timeoutMs, KindNewInstance);
+    // A process id alone can mislead: it may belong to a new process by now,
+    // or to a zombie. A primary whose name nobody listens on, or that hangs up
+    // unanswered, is gone; this start takes its place unless a successor has
+    // come meanwhile, which it then tells instead.
+    for (int attempt = 1;; ++attempt) {
+        const qint64 contacted = block->primaryProcessId;
+        if (!d->memory->unlock())
+            debugUnlockFailure("SingleApplication: Unable to unlock memory at end of execution.", d->memory);
+        if (d->contactPrimary(timeoutMs, KindNewInstance) != SingleApplicationPrivate::Contact::Gone || attempt == 3)
+            break;
+        if (!d->memory->lock()) {
+            qCritical("SingleApplication: Unable to lock memory after contacting the primary.");
+            d->failAndExit();
+        }
+        block = d->block();
+        if (isConsistent(*block) && block->hasPrimary && block->primaryProcessId != contacted)
+            continue;
+        if (block->hasPrimary && block->primaryProcessId == contacted)
+            qWarning("SingleApplication: The primary instance (process %lld) does not answer on its socket; taking "
+                     "its place.",
+                     static_cast<long long>(contacted));
+        resetBlock(*block);
+        d->becomePrimary();
+        if (!d->memory->unlock())
+            debugUnlockFailure("SingleApplication: Unable to unlock memory after primary start.", d->memory);
+        return;
+    }
     delete d;
     d = nullptr;
     ::exit(EXIT_SUCCESS);
@@ -185,11 +204,17 @@ SingleApplicationPrivate::~SingleApplicationPrivate()
                 server->close();
                 delete server;
                 server = nullptr;
+                // After a start took this primary's place (it did not answer,
+                // or the block was reset as damaged), the record and the name
+                // are the successor's.
                 InstanceBlock *b = block();
-                b->hasPrimary = false;
-                b->primaryProcessId = -1;
-                b->primaryUserName[0] = '\0';
-                b->checksum = infoChecksum(*b);
+                if (b->hasPrimary && b->primaryProcessId == QCoreApplication::applicationPid()) {
+                    removeInstanceServer(serverName);
+                    b->hasPrimary = false;
+                    b->primaryProcessId = -1;
+                    b->primaryUserName[0] = '\0';
+                    b->checksum = infoChecksum(*b);
+                }
             }
             memory->unlock();
         }
@@ -218,11 +243,8 @@ void SingleApplicationPrivate::becomePrimary()
     b->checksum = infoChecksum(*b);
     ownInstanceId = 0;
 
-    // A server name left by a primary that died would make listen fail.
-    QLocalServer::removeServer(blockName);
     server = new QLocalServer;
-    server->setSocketOptions((options & ScopeUser) ? QLocalServer::UserAccessOption : QLocalServer::WorldAccessOption);
-    server->listen(blockName);
+    listenForInstances(server, serverName, options & ScopeUser);
     connect(server, &QLocalServer::newConnection, this, &SingleApplicationPrivate::slotConnectionEstablished);
 }
 
@@ -234,7 +256,7 @@ void SingleApplicationPrivate::registerSecondary()
     ownInstanceId = b->secondaryCount;
 }
 
-bool SingleApplicationPrivate::contactPrimary(int timeoutMs, ConnectionKind kind)
+SingleApplicationPrivate::Contact SingleApplicationPrivate::contactPrimary(int timeoutMs, ConnectionKind kind)
 {
     QElapsedTimer timer;
     timer.start();
@@ -245,16 +267,21 @@ bool SingleApplicationPrivate::contactPrimary(int timeoutMs, ConnectionKind kind
     for (;;) {
         randomPause();
         if (socket->state() != QLocalSocket::ConnectingState)
-            socket->connectToServer(blockName, QIODevice::ReadWrite);
+            socket->connectToServer(serverName, QIODevice::ReadWrite);
         if (socket->state() == QLocalSocket::ConnectingState) {
             if (remaining() == 0)
-                return false;
+                return Contact::NoAnswer;
             socket->waitForConnected(remaining());
         }
         if (socket->state() == QLocalSocket::ConnectedState)
             break;
+        // The primary listens before it lets go of the block, so no socket,
+        // or one nobody listens on, will not change by waiting.
+        const QLocalSocket::LocalSocketError error = socket->error();
+        if (error == QLocalSocket::ServerNotFoundError || error == QLocalSocket::ConnectionRefusedError)
+            return Contact::Gone;
         if (remaining() == 0)
-            return false;
+            return Contact::NoAnswer;
     }
 
     const QByteArray body = encodeHello(blockName.toLatin1(), kind, qint32(ownInstanceId));
@@ -262,19 +289,28 @@ bool SingleApplicationPrivate::contactPrimary(int timeoutMs, ConnectionKind kind
         socket->write(bytes);
         socket->flush();
         if (socket->bytesAvailable() < 1) {
-            if (remaining() == 0 || !socket->waitForReadyRead(remaining()))
-                return false;
+            if (remaining() == 0)
+                return Contact::NoAnswer;
+            // A busy primary still holds the connection; one that hung up refused it.
+            if (!socket->waitForReadyRead(remaining()))
+                return socket->state() == QLocalSocket::ConnectedState ? Contact::NoAnswer : Contact::Gone;
         }
         char ack = 0;
-        return socket->read(&ack, 1) == 1 && ack == acknowledgement;
+        return socket->read(&ack, 1) == 1 && ack == acknowledgement ? Contact::Delivered : Contact::NoAnswer;
     };
-    return sendAndAwaitAck(encodeFrameHeader(body.size())) && sendAndAwaitAck(body);
+    const Contact header = sendAndAwaitAck(encodeFrameHeader(body.size()));
+    return header == Contact::Delivered ? sendAndAwaitAck(body) : header;
 }
 
 void SingleApplicationPrivate::failAndExit()
 {
-    qCritical().noquote() << QStringLiteral("SingleApplication: ") + QLatin1String(errorName(memory->error()))
-                                 + QLatin1Char(' ') + memory->errorString();
+    failAndExit(memory->error(), memory->errorString());
+}
+
+void SingleApplicationPrivate::failAndExit(QSharedMemory::SharedMemoryError error, const QString &text)
+{
+    qCritical().noquote() << QStringLiteral("SingleApplication: ") + QLatin1String(errorName(error)) + QLatin1Char(' ')
+                                 + text;
     q->d = nullptr;
     delete this;
     ::exit(EXIT_FAILURE);

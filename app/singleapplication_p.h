@@ -1,5 +1,6 @@
 #pragma once
 
+#include "instanceipc.h"
 #include "instanceprotocol.h"
 
 #include <QHash>
@@ -8,7 +9,6 @@
 
 class QLocalServer;
 class QLocalSocket;
-class QSharedMemory;
 class SingleApplication;
 
 class SingleApplicationPrivate : public QObject
@@ -25,22 +25,30 @@ public:
         Stage stage = AwaitHelloHeader;
     };
 
+    // How a contact with the primary ended. Gone: nothing listens on its
+    // name, or it closed the connection unanswered, so it is not running
+    // (its process id may have been reused, or it is a zombie).
+    enum class Contact { Delivered, NoAnswer, Gone };
+
     explicit SingleApplicationPrivate(SingleApplication *owner);
     ~SingleApplicationPrivate() override;
 
     InstanceBlock *block() const;
     void becomePrimary();
     void registerSecondary();
-    bool contactPrimary(int timeoutMs, InstanceProtocol::ConnectionKind kind);
+    Contact contactPrimary(int timeoutMs, InstanceProtocol::ConnectionKind kind);
+    // Logs the block's own error, or the given one, and ends the process with 1.
     [[noreturn]] void failAndExit();
+    [[noreturn]] void failAndExit(QSharedMemory::SharedMemoryError error, const QString &text);
     static void randomPause();
 
     SingleApplication *q;
-    QSharedMemory *memory = nullptr;
+    InstanceMemory *memory = nullptr;
     QLocalSocket *socket = nullptr;
     QLocalServer *server = nullptr;
     quint32 ownInstanceId = 0;
     QString blockName;
+    QString serverName;
     int options = 0;
     QHash<QLocalSocket *, ClientState> connections;
     QStringList extraKeyData;

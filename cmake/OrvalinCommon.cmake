@@ -10,7 +10,10 @@ if(MSVC)
 else()
     target_compile_options(orvalin_settings INTERFACE -Wall -Wextra)
 endif()
+# QT_MESSAGELOGCONTEXT: release builds too record where each message comes
+# from, so the log pattern's %{file} and %{line} are filled in.
 target_compile_definitions(orvalin_settings INTERFACE
+    QT_MESSAGELOGCONTEXT
     QT_DISABLE_DEPRECATED_UP_TO=0x060000
     QT_NO_URL_CAST_FROM_STRING
     QT_NO_CAST_TO_ASCII

@@ -1,5 +1,5 @@
-// The kernel's listening-socket tables read by the agent owner check. The first
-// two bytes are the agent's port, the rest is /proc/net/tcp{,6} text.
+// The kernel's TCP tables read by the agent owner check. The first four bytes
+// are the agent's and the client's port, the rest is /proc/net/tcp{,6} text.
 #include "fuzzsupport.h"
 
 #include "agentowner.h"
@@ -8,17 +8,20 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size < 2)
+    if (size < 4)
         return 0;
-    const quint16 port = quint16(data[0] << 8 | data[1]);
-    const QList<ListeningSocket> listeners = parseProcNetTcp(fuzzBytes(data + 2, size - 2));
-    const AgentOwnerVerdict verdict = judgeListeners(listeners, port, 1000);
-    // Trust needs a listener of root or the own uid on the agent's addresses.
+    const QHostAddress loopback(QHostAddress::LocalHost);
+    const TcpEndpoint agent{loopback, quint16(data[0] << 8 | data[1])};
+    const TcpEndpoint client{loopback, quint16(data[2] << 8 | data[3])};
+    const QList<TcpSocketRow> rows = parseProcNetTcp(fuzzBytes(data + 4, size - 4));
+    const AgentOwnerVerdict verdict = judgeConnection(rows, agent, client, 1000);
+    // Trust needs the agent's end of exactly this connection, of root or the own uid.
     if (verdict.trusted) {
         bool backed = false;
-        for (const ListeningSocket &socket : listeners)
-            backed |= socket.port == port && isAgentListenAddress(socket.address)
-                      && (socket.uid == 0 || socket.uid == 1000);
+        for (const TcpSocketRow &row : rows)
+            backed |= row.state == 1 && row.local.port == agent.port && row.remote.port == client.port
+                      && sameAddress(row.local.address, loopback) && sameAddress(row.remote.address, loopback)
+                      && (row.uid == 0 || row.uid == 1000);
         if (!backed)
             std::abort();
     }

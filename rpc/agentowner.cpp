@@ -30,66 +30,60 @@ bool decodeAddress(const QByteArray &hex, QHostAddress &address)
     return true;
 }
 
+// "0100007F:1842" as the kernel prints an endpoint.
+bool decodeEndpoint(const QByteArray &field, TcpEndpoint &endpoint)
+{
+    const int colon = field.indexOf(':');
+    if (colon < 0)
+        return false;
+    bool portOk = false;
+    const uint port = field.mid(colon + 1).toUInt(&portOk, 16);
+    if (!portOk || port > 0xffff || !decodeAddress(field.left(colon), endpoint.address))
+        return false;
+    endpoint.port = quint16(port);
+    return true;
+}
+
 } // namespace
 
-QList<ListeningSocket> parseProcNetTcp(const QByteArray &text)
+QList<TcpSocketRow> parseProcNetTcp(const QByteArray &text)
 {
-    static constexpr char listenState[] = "0A";
-    QList<ListeningSocket> listeners;
+    QList<TcpSocketRow> rows;
     const QList<QByteArray> lines = text.split('\n');
     for (const QByteArray &line : lines) {
         // sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid ...
         const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() < 8 || fields.at(3) != listenState)
+        if (fields.size() < 8)
             continue;
-        const QByteArray &local = fields.at(1);
-        const int colon = local.indexOf(':');
-        if (colon < 0)
-            continue;
-        ListeningSocket socket;
-        bool portOk = false;
-        const uint port = local.mid(colon + 1).toUInt(&portOk, 16);
+        TcpSocketRow row;
+        bool stateOk = false;
+        row.state = int(fields.at(3).toUInt(&stateOk, 16));
         bool uidOk = false;
-        socket.uid = fields.at(7).toLongLong(&uidOk);
-        if (!portOk || port > 0xffff || !uidOk || socket.uid < 0 || !decodeAddress(local.left(colon), socket.address))
+        row.uid = fields.at(7).toLongLong(&uidOk);
+        if (!stateOk || fields.at(3).size() != 2 || !uidOk || row.uid < 0 || !decodeEndpoint(fields.at(1), row.local)
+            || !decodeEndpoint(fields.at(2), row.remote))
             continue;
-        socket.port = quint16(port);
-        listeners.append(socket);
+        rows.append(row);
     }
-    return listeners;
+    return rows;
 }
 
-bool isAgentListenAddress(const QHostAddress &address)
+bool sameAddress(const QHostAddress &a, const QHostAddress &b)
 {
-    static const QHostAddress accepted[] = {
-        QHostAddress(QHostAddress::LocalHost),
-        QHostAddress(QHostAddress::AnyIPv4),
-        QHostAddress(QHostAddress::AnyIPv6),
-        QHostAddress(QHostAddress::LocalHostIPv6),
-        QHostAddress(QStringLiteral("::ffff:127.0.0.1")),
-        QHostAddress(QStringLiteral("::ffff:0.0.0.0")),
-    };
-    for (const QHostAddress &candidate : accepted) {
-        if (address.isEqual(candidate, QHostAddress::StrictConversion))
-            return true;
-    }
-    return false;
+    // The default conversion counts ::ffff:a.b.c.d and a.b.c.d as one.
+    return !a.isNull() && a.isEqual(b, QHostAddress::ConvertV4MappedToIPv4);
 }
 
-AgentOwnerVerdict judgeListeners(const QList<ListeningSocket> &listeners, quint16 port, qint64 ownUid)
+AgentOwnerVerdict judgeConnection(const QList<TcpSocketRow> &rows, const TcpEndpoint &agent, const TcpEndpoint &client,
+                                  qint64 ownUid)
 {
-    AgentOwnerVerdict verdict;
-    bool found = false;
-    for (const ListeningSocket &socket : listeners) {
-        if (socket.port != port || !isAgentListenAddress(socket.address))
+    static constexpr int established = 1;
+    for (const TcpSocketRow &row : rows) {
+        if (row.state != established || row.local.port != agent.port || row.remote.port != client.port
+            || !sameAddress(row.local.address, agent.address) || !sameAddress(row.remote.address, client.address))
             continue;
-        const QString owner = QStringLiteral("uid %1").arg(socket.uid);
-        if (socket.uid != 0 && socket.uid != ownUid)
-            return AgentOwnerVerdict{false, owner};
-        if (!found)
-            verdict.owner = owner;
-        found = true;
+        // The one socket with these four values: the agent's end.
+        return AgentOwnerVerdict{row.uid == 0 || row.uid == ownUid, QStringLiteral("uid %1").arg(row.uid)};
     }
-    verdict.trusted = found;
-    return verdict;
+    return AgentOwnerVerdict{};
 }

@@ -5,15 +5,27 @@
 #include <QList>
 #include <QString>
 
-// Who owns the socket the agent link talks to. Passwords go to whatever answers
-// on the agent's port, so before anything is sent the client makes sure that
-// the listener belongs to the system (where the agent runs as a service) or to
-// the user running the client, and not to another local account.
+// Who owns the socket the agent link talks to. Passwords go to whatever
+// accepted the link's connection, so before anything is sent over it the
+// client makes sure that the agent's end of that very connection belongs to
+// the system (where the agent runs as a service) or to the user running the
+// client, and not to another local account. Listeners elsewhere on the port
+// (on ::1, say, which this connection never reaches) play no part.
 
-struct ListeningSocket
+// One end of a TCP connection.
+struct TcpEndpoint
 {
     QHostAddress address;
     quint16 port = 0;
+};
+
+// A row of the kernel's TCP table.
+struct TcpSocketRow
+{
+    TcpEndpoint local;
+    TcpEndpoint remote;
+    // The kernel's state number: 1 established, 10 listening.
+    int state = 0;
     qint64 uid = -1;
 };
 
@@ -21,23 +33,25 @@ struct AgentOwnerVerdict
 {
     bool trusted = false;
     // The owner as the warning names it: "uid 0", "SID S-1-5-18", or empty
-    // when no listener was found at all.
+    // when the agent's end of the connection was not found at all.
     QString owner;
 };
 
-// The listening rows of /proc/net/tcp or /proc/net/tcp6 text. Rows in any
-// other state and lines that do not parse are skipped.
-QList<ListeningSocket> parseProcNetTcp(const QByteArray &text);
+// The rows of /proc/net/tcp or /proc/net/tcp6 text. Lines that do not parse
+// are skipped.
+QList<TcpSocketRow> parseProcNetTcp(const QByteArray &text);
 
-// True for the addresses a listener that answers on the loopback address is
-// bound to: 127.0.0.1, the any addresses 0.0.0.0 and ::, ::1 and the mapped
-// forms ::ffff:127.0.0.1 and ::ffff:0.0.0.0.
-bool isAgentListenAddress(const QHostAddress &address);
+// Whether two addresses name the same host address, an IPv4 address and its
+// IPv4-mapped IPv6 form included (a dual-stack socket reports the latter).
+bool sameAddress(const QHostAddress &a, const QHostAddress &b);
 
-// Trusted only when at least one listener on `port` is bound to an agent
-// address and every such listener belongs to uid 0 or to `ownUid`. When
-// several share the port, one foreign listener is enough to refuse.
-AgentOwnerVerdict judgeListeners(const QList<ListeningSocket> &listeners, quint16 port, qint64 ownUid);
+// Judges the established socket whose local end is `agent` and whose remote
+// end is `client`: that is the socket that accepted the client's connection.
+// Trusted when it belongs to uid 0 or to `ownUid`; refused when it belongs to
+// anyone else or cannot be found.
+AgentOwnerVerdict judgeConnection(const QList<TcpSocketRow> &rows, const TcpEndpoint &agent, const TcpEndpoint &client,
+                                  qint64 ownUid);
 
-// Looks up the listener on the agent's port on this machine (platform code).
-AgentOwnerVerdict checkAgentOwner(quint16 port);
+// Looks up the agent's end of the connection from `client` to `agent` on this
+// machine (platform code).
+AgentOwnerVerdict checkAgentOwner(const TcpEndpoint &agent, const TcpEndpoint &client);

@@ -4,14 +4,16 @@
 
 #include <unistd.h>
 
-AgentOwnerVerdict checkAgentOwner(quint16 port)
+AgentOwnerVerdict checkAgentOwner(const TcpEndpoint &agent, const TcpEndpoint &client)
 {
-    QList<ListeningSocket> listeners;
+    QList<TcpSocketRow> rows;
+    // A dual-stack listener's accepted sockets are in the IPv6 table, with
+    // the IPv4 addresses in mapped form.
     for (const char *path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
         QFile file(QString::fromLatin1(path));
         // A kernel without IPv6 has no tcp6 table; what is there still decides.
         if (file.open(QIODevice::ReadOnly))
-            listeners += parseProcNetTcp(file.readAll());
+            rows += parseProcNetTcp(file.readAll());
     }
-    return judgeListeners(listeners, port, qint64(::geteuid()));
+    return judgeConnection(rows, agent, client, qint64(::geteuid()));
 }

@@ -4,6 +4,7 @@
 
 #include <QtEndian>
 
+#include <array>
 #include <vector>
 
 namespace {
@@ -12,11 +13,11 @@ namespace {
 // read by an ordinary user.
 const wchar_t agentServiceName[] = L"tunwarden";
 
-QHostAddress toHostAddress(const Win32::TcpListener &listener)
+QHostAddress toHostAddress(bool ipv6, const std::array<unsigned char, 16> &address)
 {
-    if (listener.ipv6)
-        return QHostAddress(listener.address.data());
-    return QHostAddress(qFromBigEndian<quint32>(listener.address.data()));
+    if (ipv6)
+        return QHostAddress(address.data());
+    return QHostAddress(qFromBigEndian<quint32>(address.data()));
 }
 
 AgentOwnerVerdict judgeProcess(unsigned long pid)
@@ -34,26 +35,21 @@ AgentOwnerVerdict judgeProcess(unsigned long pid)
 
 } // namespace
 
-AgentOwnerVerdict checkAgentOwner(quint16 port)
+AgentOwnerVerdict checkAgentOwner(const TcpEndpoint &agent, const TcpEndpoint &client)
 {
-    std::vector<Win32::TcpListener> all;
-    std::vector<Win32::TcpListener> v6;
-    Win32::tcpListeners(false, all);
-    Win32::tcpListeners(true, v6);
+    std::vector<Win32::TcpRow> all;
+    std::vector<Win32::TcpRow> v6;
+    Win32::tcpSockets(false, all);
+    Win32::tcpSockets(true, v6);
     all.insert(all.end(), v6.begin(), v6.end());
 
-    AgentOwnerVerdict verdict;
-    bool found = false;
-    for (const Win32::TcpListener &listener : all) {
-        if (listener.port != port || !isAgentListenAddress(toHostAddress(listener)))
+    // The socket that accepted this client's connection, and its process.
+    for (const Win32::TcpRow &row : all) {
+        if (row.state != Win32::tcpStateEstablished || row.localPort != agent.port || row.remotePort != client.port
+            || !sameAddress(toHostAddress(row.ipv6, row.localAddress), agent.address)
+            || !sameAddress(toHostAddress(row.ipv6, row.remoteAddress), client.address))
             continue;
-        const AgentOwnerVerdict one = judgeProcess(listener.pid);
-        if (!one.trusted)
-            return one;
-        if (!found)
-            verdict.owner = one.owner;
-        found = true;
+        return judgeProcess(row.pid);
     }
-    verdict.trusted = found;
-    return verdict;
+    return AgentOwnerVerdict{};
 }

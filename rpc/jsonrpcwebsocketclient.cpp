@@ -110,15 +110,16 @@ bool JsonRpcWebSocketClient::isAgentRefused() const
 
 void JsonRpcWebSocketClient::onSocketConnected()
 {
-    // Whoever listens on the agent's port gets every password typed, so the
-    // listener must belong to the system or to this user before anything,
+    // Whoever accepted this connection gets every password typed, so its
+    // socket must belong to the system or to this user before anything,
     // "config" included, goes out. Not finding it refuses as well.
-    const quint16 port = quint16(serverUrl.port(serverUrl.scheme() == QLatin1String("wss") ? 443 : 80));
-    const AgentOwnerVerdict verdict = checkAgentOwner(port);
+    const quint16 port = webSocket->peerPort();
+    const AgentOwnerVerdict verdict
+        = checkAgentOwner({webSocket->peerAddress(), port}, {webSocket->localAddress(), webSocket->localPort()});
     if (!verdict.trusted) {
         agentRefused = true;
         if (verdict.owner.isEmpty())
-            qWarning("Agent refused: no listener found for port %u", unsigned(port));
+            qWarning("Agent refused: the agent's end of the connection to port %u was not found", unsigned(port));
         else
             qWarning("Agent refused: port %u is owned by %s, neither the system nor this user", unsigned(port),
                      qUtf8Printable(verdict.owner));

@@ -1,6 +1,11 @@
 #include "keychainclass.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEvent>
+#include <QEventLoop>
 #include <QPointer>
+#include <QTimer>
 
 #include <qt6keychain/keychain.h>
 
@@ -51,6 +56,20 @@ KeyChainClass::KeyChainClass(const QString &service, QObject *parent)
 int KeyChainClass::jobsUnderWay()
 {
     return jobsAlive;
+}
+
+bool KeyChainClass::waitForJobs(int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (jobsAlive > 0 && !deadline.hasExpired()) {
+        QEventLoop loop;
+        QTimer::singleShot(qMin<qint64>(20, qMax<qint64>(1, deadline.remainingTime())), &loop, &QEventLoop::quit);
+        loop.exec();
+        // A job counts as ended once deleted, which outside a running loop
+        // needs a push.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return jobsAlive == 0;
 }
 
 QString KeyChainClass::serviceName()

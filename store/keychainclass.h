@@ -22,6 +22,10 @@ public:
     // outlives its wrapper, so whoever must not leave one behind (a process
     // about to end, a loop that creates many stores) waits for this to drop.
     static int jobsUnderWay();
+    // Runs the event loop until every job has ended, at most `timeoutMs`;
+    // false when some are still running then. A process about to end calls
+    // it so that a write on its way is not lost with it.
+    static bool waitForJobs(int timeoutMs);
 
     Q_INVOKABLE void readKey(const QString &key);
     Q_INVOKABLE void writeKey(const QString &key, const QString &value);

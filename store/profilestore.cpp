@@ -13,8 +13,8 @@ ProfileStore::ProfileStore(QObject *parent)
     : QObject(parent)
     , model(new QStringListModel(this))
     , secretChain(secretServiceName())
-    , passwords{QLatin1String("password"), &keyChain, {}, {}, {}}
-    , secrets{QLatin1String("secret"), &secretChain, {}, {}, {}}
+    , passwords{QLatin1String("password"), &keyChain, false, {}, {}, {}, {}, {}, {}, {}}
+    , secrets{QLatin1String("secret"), &secretChain, true, {}, {}, {}, {}, {}, {}, {}}
 {
     connectCredential(passwords);
     connectCredential(secrets);
@@ -63,12 +63,12 @@ bool ProfileStore::loadProfile(bool cbor)
         for (Credential *credential : {&passwords, &secrets}) {
             const QJsonValue value = profile.value(credential->member);
             if (value.isString()) {
-                // A credential has no business in the file. It stays usable in
-                // memory and moves into the credential store, unless the store
-                // already holds one: the file's copy is then the older of the two.
+                // Usable in memory at once; whether it moves into the store
+                // depends on what the store holds.
                 credential->inFile.insert(it.key(), value.toString());
-                credential->migrating.insert(it.key());
+                credential->deciding.insert(it.key());
             }
+            credential->unsettled.insert(it.key());
             credential->chain->readKey(it.key());
         }
         readsOut.insert(it.key(), 2);
@@ -91,19 +91,22 @@ void ProfileStore::saveProfile(const QString &name, const ProfileCredentials &cr
     for (const auto &[credential, value] : given) {
         if (named && value->has_value()) {
             credential->setByUser.insert(name);
-            // The user's value replaces whatever the file still carried.
-            credential->inFile.remove(name);
-            credential->migrating.remove(name);
+            // The user's value replaces the file's; the file keeps its copy
+            // until the store has the new one.
+            credential->deciding.remove(name);
+            credential->unsaved.insert(name, **value);
         }
     }
     if (!writeFile(cbor)) {
+        // The store waits for a save that reaches the file.
         reportFileFailure();
         return;
     }
     for (const auto &[credential, value] : given) {
         if (named && value->has_value())
-            credential->chain->writeKey(name, **value);
+            writeToStore(*credential, name, **value);
     }
+    retryUnsaved();
 }
 
 void ProfileStore::saveProfile(const QString &name, const QString &password, bool cbor)
@@ -115,8 +118,11 @@ void ProfileStore::forgetCredentials(const QString &name)
 {
     for (Credential *credential : {&passwords, &secrets}) {
         credential->inFile.remove(name);
-        credential->migrating.remove(name);
+        credential->unsaved.remove(name);
+        credential->deciding.remove(name);
+        credential->settleAfterWrite.remove(name);
         credential->setByUser.remove(name);
+        readSettled(*credential, name, false);
         credential->chain->deleteKey(name);
     }
 }
@@ -146,6 +152,31 @@ void ProfileStore::rewriteFile()
         reportFileFailure();
 }
 
+void ProfileStore::writeToStore(Credential &credential, const QString &key, const QString &value)
+{
+    credential.unsaved.insert(key, value);
+    ++credential.writesOut[key];
+    credential.chain->writeKey(key, value);
+}
+
+void ProfileStore::moveToStore(Credential &credential, const QString &key)
+{
+    credential.settleAfterWrite.insert(key);
+    writeToStore(credential, key, credential.inFile.value(key));
+}
+
+void ProfileStore::retryUnsaved()
+{
+    for (Credential *credential : {&passwords, &secrets}) {
+        // A copy: writing changes the table.
+        const QHash<QString, QString> unsaved = credential->unsaved;
+        for (auto it = unsaved.constBegin(); it != unsaved.constEnd(); ++it) {
+            if (profiles.contains(it.key()) && credential->writesOut.value(it.key()) == 0)
+                writeToStore(*credential, it.key(), it.value());
+        }
+    }
+}
+
 void ProfileStore::restoreKey(Credential &credential, const QString &key, const QString &value)
 {
     // A profile deleted while its read was under way stays deleted, and one
@@ -154,15 +185,20 @@ void ProfileStore::restoreKey(Credential &credential, const QString &key, const 
         readSettled(credential, key, false);
         return;
     }
-    if (credential.migrating.contains(key)) {
-        if (value.isEmpty()) {
-            migrate(credential, key);
+    if (credential.deciding.remove(key)) {
+        const QString fileValue = credential.inFile.value(key);
+        if (value == fileValue) {
+            // The store has it already; the file's copy can go.
+            credential.inFile.remove(key);
+            rewriteFile();
+        } else if (value.isEmpty() || credential.fileWins) {
+            moveToStore(credential, key);
             return;
+        } else {
+            // The store's is the newer: it replaces the file's copy.
+            credential.inFile.remove(key);
+            rewriteFile();
         }
-        // The store wins over the file; the file's copy can go.
-        credential.migrating.remove(key);
-        credential.inFile.remove(key);
-        rewriteFile();
     }
     QJsonObject profile = profiles.value(key).toObject();
     profile.insert(credential.member, value);
@@ -172,38 +208,58 @@ void ProfileStore::restoreKey(Credential &credential, const QString &key, const 
 
 void ProfileStore::onKeyReadFailed(Credential &credential, const QString &key)
 {
-    // Nothing stored under the name (or no store at all): move the file's copy.
-    if (credential.migrating.contains(key) && profiles.contains(key) && !credential.setByUser.contains(key)) {
-        migrate(credential, key);
+    // Nothing stored under the name, or no store at all: move the file's copy
+    // (a store that cannot be reached turns the write down as well).
+    if (credential.deciding.remove(key) && profiles.contains(key) && !credential.setByUser.contains(key)) {
+        moveToStore(credential, key);
         return;
     }
     readSettled(credential, key, false);
 }
 
-void ProfileStore::migrate(Credential &credential, const QString &key)
-{
-    credential.chain->writeKey(key, credential.inFile.value(key));
-}
-
 void ProfileStore::onKeyStored(Credential &credential, const QString &key)
 {
-    if (!credential.migrating.remove(key))
+    auto out = credential.writesOut.find(key);
+    if (out != credential.writesOut.end() && --out.value() > 0)
         return;
-    credential.inFile.remove(key);
-    rewriteFile();
-    // The value has been in memory since the file was read.
-    readSettled(credential, key, profiles.contains(key));
+    credential.writesOut.remove(key);
+    credential.unsaved.remove(key);
+    // Only now may the file let go of its copy.
+    if (credential.inFile.remove(key))
+        rewriteFile();
+    if (credential.settleAfterWrite.remove(key))
+        readSettled(credential, key, profiles.value(key).toObject().contains(credential.member));
 }
 
 void ProfileStore::onKeyWriteFailed(Credential &credential, const QString &key)
 {
-    // The value stays in the file for the next start, and in memory for now.
-    if (credential.migrating.remove(key))
-        readSettled(credential, key, profiles.contains(key));
+    auto out = credential.writesOut.find(key);
+    if (out != credential.writesOut.end() && --out.value() > 0)
+        return;
+    credential.writesOut.remove(key);
+    // The value stays in memory and is written again at the next save. A
+    // secret also stays in the file, the newest one in place of the file's;
+    // a password never goes there.
+    const auto unsaved = credential.unsaved.constFind(key);
+    if (credential.fileWins && unsaved != credential.unsaved.constEnd() && profiles.contains(key)
+        && credential.inFile.value(key) != unsaved.value()) {
+        credential.inFile.insert(key, unsaved.value());
+        rewriteFile();
+    }
+    // Told when it costs the user something: a value they saved is not kept
+    // beyond this run. A value moving out of the file just stays there.
+    if (credential.setByUser.contains(key) && !unavailableTold) {
+        unavailableTold = true;
+        emit credentialStoreUnavailable();
+    }
+    if (credential.settleAfterWrite.remove(key))
+        readSettled(credential, key, profiles.value(key).toObject().contains(credential.member));
 }
 
-void ProfileStore::readSettled(const Credential &credential, const QString &key, bool available)
+void ProfileStore::readSettled(Credential &credential, const QString &key, bool available)
 {
+    if (!credential.unsettled.remove(key))
+        return;
     auto out = readsOut.find(key);
     if (out == readsOut.end())
         return;

@@ -1,10 +1,21 @@
 // A stand-in for the client in the single-instance tests: it builds the same
 // application object, with a window like the client's, and reports on stdout
 // what happens to it. It quits when the file named by --stop appears.
+//
+// With --squat NAME it plays another local account instead: it takes the
+// names an instance with block NAME would use in the shared temporary
+// directory (the memory block's key and the local socket), claims the block
+// for itself and acknowledges whoever contacts it.
+#include "appglobals.h"
+#include "instanceprotocol.h"
 #include "singleapplication.h"
 #include "windowforward.h"
 
+#include <QDir>
 #include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QSharedMemory>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
@@ -28,13 +39,68 @@ const char *argument(int argc, char *argv[], const char *name)
     }
     return nullptr;
 }
+
+void stopWhenFileAppears(QTimer &poll, const QString &stopFile)
+{
+    QObject::connect(&poll, &QTimer::timeout, qApp, [stopFile] {
+        if (QFile::exists(stopFile))
+            QCoreApplication::quit();
+    });
+    poll.start(20);
+}
+
+int squat(int argc, char *argv[], const QString &name, const QString &stopFile)
+{
+    QCoreApplication app(argc, argv);
+    // Also the folder an instance without a runtime directory would make.
+    if (const char *folder = argument(argc, argv, "--squat-folder"))
+        QDir().mkdir(QString::fromLocal8Bit(folder));
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    QSharedMemory memory(QSharedMemory::legacyNativeKey(name));
+#else
+    QSharedMemory memory(name);
+#endif
+    if (!memory.create(int(sizeof(InstanceBlock))) || !memory.lock()) {
+        say("squat failed: " + memory.errorString().toLocal8Bit());
+        return 1;
+    }
+    auto *block = static_cast<InstanceBlock *>(memory.data());
+    InstanceProtocol::resetBlock(*block);
+    block->hasPrimary = true;
+    block->primaryProcessId = QCoreApplication::applicationPid();
+    block->checksum = InstanceProtocol::infoChecksum(*block);
+    memory.unlock();
+
+    QLocalServer server;
+    server.setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server.listen(name)) {
+        say("squat failed: " + server.errorString().toLocal8Bit());
+        return 1;
+    }
+    QObject::connect(&server, &QLocalServer::newConnection, &server, [&server] {
+        while (QLocalSocket *client = server.nextPendingConnection()) {
+            QObject::connect(client, &QLocalSocket::readyRead, client, [client] {
+                client->readAll();
+                client->write("\n");
+            });
+        }
+    });
+    QTimer stopPoll;
+    stopWhenFileAppears(stopPoll, stopFile);
+    say("squatting");
+    return app.exec();
+}
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    // As the client logs.
+    qSetMessagePattern(logMessagePattern);
     QCoreApplication::setApplicationName(QStringLiteral("OrvalinSingleTest"));
     const QString key = QString::fromLocal8Bit(argument(argc, argv, "--key"));
     const QString stopFile = QString::fromLocal8Bit(argument(argc, argv, "--stop"));
+    if (const char *name = argument(argc, argv, "--squat"))
+        return squat(argc, argv, QString::fromLatin1(name), stopFile);
     const char *optionText = argument(argc, argv, "--options");
     const int options = optionText ? std::atoi(optionText) : SingleApplication::ScopeUser;
     const char *busyText = argument(argc, argv, "--busy");
@@ -60,10 +126,6 @@ int main(int argc, char *argv[])
     });
 
     QTimer stopPoll;
-    QObject::connect(&stopPoll, &QTimer::timeout, &app, [&] {
-        if (QFile::exists(stopFile))
-            QCoreApplication::quit();
-    });
-    stopPoll.start(20);
+    stopWhenFileAppears(stopPoll, stopFile);
     return app.exec();
 }

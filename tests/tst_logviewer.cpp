@@ -12,10 +12,15 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
+#include <QThread>
 #include <QTranslator>
 #include <QtTest>
 
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QByteArray numberedLines(int from, int count, const QByteArray &tag = "line")
@@ -36,6 +41,38 @@ QString shown(const TextBrowser &view)
 {
     return view.browser()->toPlainText();
 }
+
+// A FIFO or a link to a character device at `path`, as another local user can
+// leave one in the shared temporary directory.
+bool makeSpecialFile(const QString &path, const QString &kind)
+{
+    if (kind == QLatin1String("fifo"))
+        return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+    return QFile::link(QStringLiteral("/dev/zero"), path);
+}
+
+// Releases a reader stuck in opening the FIFO at `path` after `delayMs`, by
+// opening it for writing once, so that a test of a frozen reader fails instead
+// of hanging for good.
+QThread *startFifoReleaser(const QString &path, int delayMs)
+{
+    QThread *thread = QThread::create([path, delayMs] {
+        QThread::msleep(delayMs);
+        QElapsedTimer trying;
+        trying.start();
+        while (trying.elapsed() < 3000) {
+            // Without a reader this fails at once (ENXIO) instead of waiting.
+            const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                ::close(fd);
+                return;
+            }
+            QThread::msleep(20);
+        }
+    });
+    thread->start();
+    return thread;
+}
 } // namespace
 
 class TestLogViewer : public QObject
@@ -51,6 +88,8 @@ private slots:
     void changedFileIsReadAgain();
     void unreadableFileKeepsLastContent_data();
     void unreadableFileKeepsLastContent();
+    void specialFileIsNeverOpened_data();
+    void specialFileIsNeverOpened();
     void viewHoldsAtMostTenMebibytes();
     void tipsFollowSystemLocale_data();
     void tipsFollowSystemLocale();
@@ -210,6 +249,68 @@ void TestLogViewer::unreadableFileKeepsLastContent()
         QVERIFY(QDir().rmdir(logPath));
     QVERIFY(writeFile(logPath, "back again\n"));
     QTRY_COMPARE(shown(*view), QStringLiteral("back again\n"));
+}
+
+void TestLogViewer::specialFileIsNeverOpened_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("whileFollowed");
+    QTest::newRow("FIFO when opened") << QStringLiteral("fifo") << false;
+    QTest::newRow("link to a device when opened") << QStringLiteral("device") << false;
+    QTest::newRow("FIFO replacing the followed log") << QStringLiteral("fifo") << true;
+    QTest::newRow("link to a device replacing the followed log") << QStringLiteral("device") << true;
+}
+
+// Opening a FIFO waits for a writer, on the GUI thread: the window froze for
+// good. Only a plain file is read; anything else is refused at once.
+void TestLogViewer::specialFileIsNeverOpened()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, whileFollowed);
+    const int releaseAfterMs = 2500;
+    QElapsedTimer elapsed;
+    std::unique_ptr<QThread> releaser;
+    const auto joinReleaser = qScopeGuard([&] {
+        if (releaser)
+            releaser->wait();
+    });
+
+    if (!whileFollowed) {
+        TestEnv env;
+        const QString path = env.tempDir() + QStringLiteral("/tunwarden.log");
+        QVERIFY(makeSpecialFile(path, kind));
+        if (kind == QLatin1String("fifo"))
+            releaser.reset(startFifoReleaser(path, releaseAfterMs));
+        QWidget window;
+        AboutTab about(&window);
+        QString boxText;
+        closeNextModalBox(&boxText, 10000);
+        elapsed.start();
+        std::unique_ptr<TextBrowser> viewer(about.openLogViewer());
+        QVERIFY2(elapsed.elapsed() < releaseAfterMs, "the open waited");
+        QVERIFY(!viewer);
+        QCOMPARE(boxText, QStringLiteral("Couldn't open log file"));
+        return;
+    }
+
+    const QByteArray content = numberedLines(0, 20);
+    QVERIFY(writeFile(logPath, content));
+    QVERIFY(follow());
+    const QString staged = dir->filePath(QStringLiteral("staged"));
+    QVERIFY(makeSpecialFile(staged, kind));
+    if (kind == QLatin1String("fifo"))
+        releaser.reset(startFifoReleaser(logPath, releaseAfterMs));
+    elapsed.start();
+    QVERIFY(::rename(QFile::encodeName(staged).constData(), QFile::encodeName(logPath).constData()) == 0);
+    // Time for the change to be seen and handled.
+    QTest::qWait(500);
+    QVERIFY2(elapsed.elapsed() < releaseAfterMs, "the window froze");
+    QCOMPARE(shown(*view), QString::fromUtf8(content));
+
+    // A plain file at the path is followed again.
+    QVERIFY(QFile::remove(logPath));
+    QVERIFY(writeFile(logPath, "plain again\n"));
+    QTRY_COMPARE(shown(*view), QStringLiteral("plain again\n"));
 }
 
 void TestLogViewer::viewHoldsAtMostTenMebibytes()

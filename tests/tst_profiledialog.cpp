@@ -2,10 +2,12 @@
 #include "configmanager.h"
 #include "fakeagent.h"
 #include "orvalin.h"
+#include "privatebus.h"
 #include "profilemanager.h"
 #include "secretstore.h"
 #include "testenv.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QDirIterator>
@@ -15,6 +17,7 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -23,6 +26,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTranslator>
+
+#include <cstdio>
 
 namespace {
 const int waitMs = 10000;
@@ -214,6 +219,8 @@ private slots:
     void deleteKeepsUnrestoredPassword();
     void saveKeepsUnrestoredCredential_data();
     void saveKeepsUnrestoredCredential();
+    void newProfileWithoutPasswordIsRestored();
+    void withoutCredentialStoreNothingIsLost();
     void windowSelectsLastProfile_data();
     void windowSelectsLastProfile();
     void windowWithoutProfileFile();
@@ -642,6 +649,100 @@ void TestProfileDialog::saveKeepsUnrestoredCredential()
     QCOMPARE(read.first().at(1).toString(), stored);
 }
 
+// A new profile saved with the password left empty still gets its entry, so
+// the next start reads it back and announces it (which automatic log-on
+// waits for).
+void TestProfileDialog::newProfileWithoutPasswordIsRestored()
+{
+    Fixture f;
+    QSignalSpy stored(&f.dialog->keyChain, &KeyChainClass::keyStored);
+    f.fill(QStringLiteral("office"), QStringLiteral("vpn.example.com"), QStringLiteral("alice"));
+    f.save();
+    QVERIFY(stored.wait(waitMs));
+    QCOMPARE(stored.first().first().toString(), QStringLiteral("office"));
+
+    ProfileManager next;
+    QSignalSpy restored(&next, &ProfileManager::keyRestored);
+    QVERIFY(next.loadProfile());
+    QVERIFY(restored.wait(waitMs));
+    QCOMPARE(restored.first().first().toString(), QStringLiteral("office"));
+    QCOMPARE(next.profiles.value(QStringLiteral("office")).toObject().value(QStringLiteral("password")),
+             QJsonValue(QString()));
+}
+
+namespace {
+// The child of withoutCredentialStoreNothingIsLost, on a bus without a Secret
+// Service: builds the window on a profile file of the original format, then
+// deletes one profile in the dialog, which writes the password of the profile
+// shown next. Prints the status line and the file as they end up.
+int windowWithoutStore(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    TestEnv env;
+    QJsonObject shown{{QStringLiteral("host"), QStringLiteral("h")},
+                      {QStringLiteral("username"), QStringLiteral("u")},
+                      {QStringLiteral("password"), QStringLiteral("shown-pw")},
+                      {QStringLiteral("secret"), QStringLiteral("shown-secret")}};
+    env.writeConfigFile(
+        QStringLiteral("profile.json"),
+        QJsonDocument(QJsonObject{{QStringLiteral("gone"), shown}, {QStringLiteral("shown"), shown}}).toJson());
+    Orvalin window;
+    auto *statusBar = window.findChild<QLabel *>(QStringLiteral("statusBar"));
+    if (!KeyChainClass::waitForJobs(30000))
+        return 3;
+    // The passwords could not move out of the file, but nothing is lost yet.
+    const QString statusAtStart = statusBar->text();
+    DialogDriver driver;
+    driver.dialog = window.findChild<ProfileManager *>();
+    driver.dialog->initConnections();
+    driver.dialog->show();
+    driver.clickRow(QStringLiteral("gone"));
+    driver.click("buttonDelete");
+    if (driver.edit("lineEditName")->text() != QLatin1String("shown") || !KeyChainClass::waitForJobs(30000))
+        return 4;
+    const QString status = statusBar->text();
+    std::printf("start %s\nstatus %s\nfile %s\n", statusAtStart.toUtf8().toBase64().constData(),
+                status.toUtf8().toBase64().constData(),
+                env.readConfigFile(QStringLiteral("profile.json")).toBase64().constData());
+    return 0;
+}
+} // namespace
+
+// No Secret Service at all (the package only recommends one): a Delete that
+// writes the next profile's password leaves that password in the file it came
+// from, and the status line says that the keyring is unavailable.
+void TestProfileDialog::withoutCredentialStoreNothingIsLost()
+{
+    PrivateSessionBus bus;
+    QVERIFY(bus.isValid());
+    QProcess child;
+    child.setProcessEnvironment(bus.environment());
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--window-without-store")});
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(child.exitCode(), 0);
+    QString statusAtStart;
+    QString status;
+    QByteArray file;
+    for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("start "))
+            statusAtStart = QString::fromUtf8(QByteArray::fromBase64(line.mid(6)));
+        else if (line.startsWith("status "))
+            status = QString::fromUtf8(QByteArray::fromBase64(line.mid(7)));
+        else if (line.startsWith("file "))
+            file = QByteArray::fromBase64(line.mid(5));
+    }
+    const QString unavailable = QStringLiteral("系统密钥环不可用，密码仅在本次运行期间保留");
+    QVERIFY(!statusAtStart.isEmpty() && statusAtStart != unavailable);
+    QCOMPARE(status, unavailable);
+    const QJsonObject profiles = QJsonDocument::fromJson(file).object();
+    QCOMPARE(profiles.keys(), QStringList{QStringLiteral("shown")});
+    QCOMPARE(profiles.value(QStringLiteral("shown")).toObject().value(QStringLiteral("password")).toString(),
+             QStringLiteral("shown-pw"));
+    QCOMPARE(profiles.value(QStringLiteral("shown")).toObject().value(QStringLiteral("secret")).toString(),
+             QStringLiteral("shown-secret"));
+}
+
 void TestProfileDialog::windowSelectsLastProfile_data()
 {
     QTest::addColumn<QString>("lastProfile");
@@ -771,5 +872,13 @@ void TestProfileDialog::windowKeepsPickedHost()
     QCOMPARE(hostSelector->currentText(), QStringLiteral("b"));
 }
 
-QTEST_MAIN(TestProfileDialog)
+int main(int argc, char *argv[])
+{
+    if (argc == 2 && qstrcmp(argv[1], "--window-without-store") == 0)
+        return windowWithoutStore(argc, argv);
+    QApplication app(argc, argv);
+    TestProfileDialog test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_profiledialog.moc"

@@ -1,10 +1,14 @@
 #include "appglobals.h"
+#include "privatebus.h"
 #include "profilestore.h"
 #include "secretstore.h"
 #include "testenv.h"
 
 #include <QCborValue>
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QDir>
@@ -13,6 +17,9 @@
 #include <QSignalSpy>
 #include <QStringListModel>
 #include <QTest>
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 const int waitMs = 10000;
@@ -54,11 +61,14 @@ private slots:
     void credentialFoundInFileMovesToCredentialStore();
     void restoreAfterDeleteDoesNotResurrect();
     void cborRoundTrip();
-    void storedCredentialWinsOverFile_data();
-    void storedCredentialWinsOverFile();
+    void fileAndStoreDisagree_data();
+    void fileAndStoreDisagree();
     void lateRestoreKeepsValueSetMeanwhile_data();
     void lateRestoreKeepsValueSetMeanwhile();
     void failedMoveKeepsCredentialsInFile();
+    void unavailableStoreLosesNothing_data();
+    void unavailableStoreLosesNothing();
+    void quittingWaitsForHangingStoreAtMostItsTime();
 };
 
 void TestProfiles::init()
@@ -371,33 +381,38 @@ void TestProfiles::cborRoundTrip()
              QStringLiteral("cbor-secret"));
 }
 
-void TestProfiles::storedCredentialWinsOverFile_data()
+void TestProfiles::fileAndStoreDisagree_data()
 {
     addCredentialRows();
 }
 
-void TestProfiles::storedCredentialWinsOverFile()
+void TestProfiles::fileAndStoreDisagree()
 {
-    // Two plaintext values in the file. The store already holds a newer one
-    // for "kept"; "moved" has none there yet.
+    // Two plaintext values in the file. The store holds another one for
+    // "both"; "moved" has none there yet. A password in the file comes from
+    // an older version of the program, so the store's wins; a secret in the
+    // file is the newest (the original format keeps it there, and the store
+    // turned it down when it was saved), so it replaces the store's.
     QFETCH(QString, member);
     QFETCH(QString, service);
+    const bool fileWins = member == QLatin1String("secret");
     TestEnv env;
-    QVERIFY(secretStoreSet(key("kept"), QStringLiteral("newer-in-store"), service));
-    QJsonObject kept = profile(QStringLiteral("k"), QStringLiteral("u"));
-    kept.insert(member, QStringLiteral("older-on-disk"));
+    QVERIFY(secretStoreSet(key("both"), QStringLiteral("in-store"), service));
+    QJsonObject both = profile(QStringLiteral("k"), QStringLiteral("u"));
+    both.insert(member, QStringLiteral("in-file"));
     QJsonObject moved = profile(QStringLiteral("m"), QStringLiteral("u"));
     moved.insert(member, QStringLiteral("moves-over"));
-    QVERIFY(storePasswordFor(member, key("kept")) && storePasswordFor(member, key("moved")));
+    QVERIFY(storePasswordFor(member, key("both")) && storePasswordFor(member, key("moved")));
     env.writeConfigFile(QStringLiteral("profile.json"),
-                        QJsonDocument(QJsonObject{{key("kept"), kept}, {key("moved"), moved}}).toJson());
+                        QJsonDocument(QJsonObject{{key("both"), both}, {key("moved"), moved}}).toJson());
 
     ProfileStore store;
     QSignalSpy restored(&store, &ProfileStore::keyRestored);
     QVERIFY(store.loadProfile());
     QTRY_COMPARE_WITH_TIMEOUT(restored.size(), 2, waitMs);
-    QCOMPARE(secretStoreLookup(key("kept"), service), QStringLiteral("newer-in-store"));
-    QCOMPARE(store.profiles.value(key("kept")).toObject().value(member).toString(), QStringLiteral("newer-in-store"));
+    const QString winner = fileWins ? QStringLiteral("in-file") : QStringLiteral("in-store");
+    QCOMPARE(secretStoreLookup(key("both"), service), winner);
+    QCOMPARE(store.profiles.value(key("both")).toObject().value(member).toString(), winner);
     QCOMPARE(secretStoreLookup(key("moved"), service), QStringLiteral("moves-over"));
     const QByteArray quoted = '"' + member.toUtf8() + '"';
     QTRY_VERIFY_WITH_TIMEOUT(!env.readConfigFile(QStringLiteral("profile.json")).contains(quoted), waitMs);
@@ -475,6 +490,121 @@ void TestProfiles::failedMoveKeepsCredentialsInFile()
     QTRY_VERIFY_WITH_TIMEOUT(!env.readConfigFile(QStringLiteral("profile.json")).contains("plain"), waitMs);
 }
 
+void TestProfiles::unavailableStoreLosesNothing_data()
+{
+    QTest::addColumn<bool>("keyringAtFirst"); // a keyring that refuses writes, or no Secret Service at all
+    QTest::addColumn<bool>("laterInSameRun"); // the store works at a later save of this run, or at the next start
+    QTest::newRow("no Secret Service, next start with one") << false << false;
+    QTest::newRow("keyring refusing writes, next start with a working one") << true << false;
+    QTest::newRow("no Secret Service, one appears during the run") << false << true;
+}
+
+// A start whose credential store turns every write down: the file holds a
+// secret (as the original format does) and an older password. The user
+// changes only the host of that profile and saves, and saves a new profile.
+// Nothing may be lost: what the file held stays there, the typed secret is
+// kept there too, the typed password only in memory, and the status is told
+// once. Once the store works, everything moves into it.
+void TestProfiles::unavailableStoreLosesNothing()
+{
+    QFETCH(bool, keyringAtFirst);
+    QFETCH(bool, laterInSameRun);
+    PrivateSessionBus bus;
+    QVERIFY(bus.isValid());
+    if (keyringAtFirst) {
+        QVERIFY(bus.startKeyring());
+        QVERIFY(bus.lockKeyring());
+    }
+    TestEnv env;
+    QJsonObject legacy = profile(QStringLiteral("h"), QStringLiteral("u"));
+    legacy.insert(QStringLiteral("secret"), QStringLiteral("s3"));
+    legacy.insert(QStringLiteral("password"), QStringLiteral("p-old"));
+    env.writeConfigFile(
+        QStringLiteral("profile.json"),
+        QJsonDocument(QJsonObject{{QStringLiteral("legacy"), legacy},
+                                  {QStringLiteral("plain"), profile(QStringLiteral("p"), QStringLiteral("u"))}})
+            .toJson());
+    const QString goFile = env.configFile(QStringLiteral("go"));
+
+    QProcess child;
+    child.setProcessEnvironment(bus.environment());
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--save-without-store"), env.configDir(), laterInSameRun ? goFile : QString()});
+    QByteArray out;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            out += child.readAllStandardOutput();
+            return out.contains("saved") || child.state() == QProcess::NotRunning;
+        },
+        60000));
+    QVERIFY2(out.contains("saved"), out.constData());
+    QVERIFY2(out.contains("unavailable told 1\n"), out.constData());
+
+    const QByteArray file = env.readConfigFile(QStringLiteral("profile.json"));
+    const QJsonObject saved = readJson(env);
+    QCOMPARE(saved.value(QStringLiteral("legacy")).toObject().value(QStringLiteral("host")).toString(),
+             QStringLiteral("h2"));
+    QCOMPARE(saved.value(QStringLiteral("legacy")).toObject().value(QStringLiteral("secret")).toString(),
+             QStringLiteral("s3"));
+    QCOMPARE(saved.value(QStringLiteral("legacy")).toObject().value(QStringLiteral("password")).toString(),
+             QStringLiteral("p-old"));
+    QCOMPARE(saved.value(QStringLiteral("typed")).toObject().value(QStringLiteral("secret")).toString(),
+             QStringLiteral("sec-new"));
+    QVERIFY2(!file.contains("pw-new"), "a password reached the file");
+
+    // The store works from now on: a working keyring, the locked one gone.
+    if (keyringAtFirst)
+        QVERIFY(bus.restartKeyring());
+    else
+        QVERIFY(bus.startKeyring());
+    QString typedPassword;
+    if (laterInSameRun) {
+        // A later save of the same run writes what the store turned down.
+        QVERIFY(QFile(goFile).open(QIODevice::WriteOnly));
+        typedPassword = QStringLiteral("pw-new");
+    } else {
+        QVERIFY(child.state() == QProcess::NotRunning || child.waitForFinished(30000));
+        QCOMPARE(child.exitCode(), 0);
+        // The next start moves what the file kept; the typed password lived
+        // in memory only and ended with the run.
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--load-and-quit"), env.configDir()});
+    }
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(child.exitCode(), 0);
+    QCOMPARE(bus.lookup(KeyChainClass::serviceName(), QStringLiteral("legacy")), QStringLiteral("p-old"));
+    QCOMPARE(bus.lookup(ProfileStore::secretServiceName(), QStringLiteral("legacy")), QStringLiteral("s3"));
+    QCOMPARE(bus.lookup(ProfileStore::secretServiceName(), QStringLiteral("typed")), QStringLiteral("sec-new"));
+    QCOMPARE(bus.lookup(KeyChainClass::serviceName(), QStringLiteral("typed")), typedPassword);
+    const QByteArray after = env.readConfigFile(QStringLiteral("profile.json"));
+    for (const char *value : {"s3", "p-old", "sec-new", "pw-new", "\"password\"", "\"secret\""})
+        QVERIFY2(!after.contains(value), value);
+    QCOMPARE(readJson(env).keys(),
+             (QStringList{QStringLiteral("legacy"), QStringLiteral("plain"), QStringLiteral("typed")}));
+}
+
+// Quitting waits for credential jobs, but a store that never answers keeps
+// the process no longer than 3 s.
+void TestProfiles::quittingWaitsForHangingStoreAtMostItsTime()
+{
+    PrivateSessionBus bus;
+    QVERIFY(bus.isValid());
+    QVERIFY(bus.startKeyring());
+    QVERIFY(bus.freezeKeyring());
+    TestEnv env;
+    QProcess child;
+    child.setProcessEnvironment(bus.environment());
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--save-and-quit"), env.configDir()});
+    QVERIFY(child.waitForFinished(30000));
+    const QByteArray out = child.readAllStandardOutput();
+    const QRegularExpression waited(QStringLiteral("jobs ended 0 after (\\d+) ms"));
+    const QRegularExpressionMatch match = waited.match(QString::fromUtf8(out));
+    QVERIFY2(match.hasMatch(), out.constData());
+    const int ms = match.captured(1).toInt();
+    QVERIFY2(ms >= 3000 && ms < 4500, out.constData());
+}
+
 namespace {
 // The child of failedMoveKeepsCredentialsInFile: loads the profiles in the
 // given folder, waits until the store has turned down each read, then saves
@@ -495,12 +625,96 @@ int loadWithoutStore(int argc, char *argv[])
     store.saveProfile(QString(), QString());
     return 0;
 }
+
+void say(const QByteArray &line)
+{
+    std::fputs(line.constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+// The child of unavailableStoreLosesNothing: loads the profiles in the given
+// folder while the store turns everything down, saves "legacy" with only its
+// host changed (as the dialog does, with the values it showed) and a new
+// profile "typed", and reports. With a third argument it then waits for that
+// file and saves once more, as any later Save or Delete does.
+int saveWithoutStore(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    configLocation = QString::fromLocal8Bit(argv[2]);
+    const QString goFile = QString::fromLocal8Bit(argv[3]);
+    ProfileStore store;
+    int told = 0;
+    QObject::connect(&store, &ProfileStore::credentialStoreUnavailable, [&told] { ++told; });
+    if (!store.loadProfile() || !KeyChainClass::waitForJobs(30000))
+        return 3;
+    QJsonObject legacy = store.profiles.value(QStringLiteral("legacy")).toObject();
+    legacy.insert(QStringLiteral("host"), QStringLiteral("h2"));
+    store.profiles.insert(QStringLiteral("legacy"), legacy);
+    store.saveProfile(QStringLiteral("legacy"), ProfileCredentials{legacy.value(QStringLiteral("password")).toString(),
+                                                                   legacy.value(QStringLiteral("secret")).toString()});
+    QJsonObject typed = profile(QStringLiteral("t"), QStringLiteral("u"));
+    typed.insert(QStringLiteral("password"), QStringLiteral("pw-new"));
+    typed.insert(QStringLiteral("secret"), QStringLiteral("sec-new"));
+    store.profiles.insert(QStringLiteral("typed"), typed);
+    store.saveProfile(QStringLiteral("typed"), ProfileCredentials{QStringLiteral("pw-new"), QStringLiteral("sec-new")});
+    if (!KeyChainClass::waitForJobs(30000))
+        return 4;
+    say("unavailable told " + QByteArray::number(told));
+    say("saved");
+    if (goFile.isEmpty())
+        return 0;
+    if (!QTest::qWaitFor([&] { return QFile::exists(goFile); }, 30000))
+        return 5;
+    store.saveProfile(QString(), QString());
+    return KeyChainClass::waitForJobs(30000) ? 0 : 6;
+}
+
+// A start that loads the profiles and quits as soon as it can, as the
+// program does: waiting for the credential jobs on the way out.
+int loadAndQuit(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    configLocation = QString::fromLocal8Bit(argv[2]);
+    ProfileStore store;
+    if (!store.loadProfile())
+        return 3;
+    QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    app.exec();
+    return KeyChainClass::waitForJobs(3000) ? 0 : 4;
+}
+
+// Saves a new profile with a password, then quits waiting for the write; the
+// store never answers.
+int saveAndQuit(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    configLocation = QString::fromLocal8Bit(argv[2]);
+    ProfileStore store;
+    store.loadProfile();
+    store.profiles.insert(QStringLiteral("office"), profile(QStringLiteral("o"), QStringLiteral("u")));
+    store.saveProfile(QStringLiteral("office"), QStringLiteral("pw"));
+    QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    app.exec();
+    QElapsedTimer waited;
+    waited.start();
+    const bool ended = KeyChainClass::waitForJobs(3000);
+    say("jobs ended " + QByteArray::number(int(ended)) + " after " + QByteArray::number(waited.elapsed()) + " ms");
+    // The job still waits for its answer; nothing is left to tidy.
+    std::_Exit(0);
+}
 } // namespace
 
 int main(int argc, char *argv[])
 {
     if (argc == 4 && qstrcmp(argv[1], "--load-without-store") == 0)
         return loadWithoutStore(argc, argv);
+    if (argc == 4 && qstrcmp(argv[1], "--save-without-store") == 0)
+        return saveWithoutStore(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--load-and-quit") == 0)
+        return loadAndQuit(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--save-and-quit") == 0)
+        return saveAndQuit(argc, argv);
     QCoreApplication app(argc, argv);
     TestProfiles test;
     QTEST_SET_MAIN_SOURCE_PATH

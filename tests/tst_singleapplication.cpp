@@ -1,3 +1,4 @@
+#include "instanceipc.h"
 #include "instanceprotocol.h"
 #include "singleapplication.h"
 #include "username.h"
@@ -6,13 +7,19 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
-#include <QSharedMemory>
 #include <QTemporaryDir>
 #include <QUuid>
 #include <QtEndian>
 #include <QtTest>
 
 #include <memory>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace InstanceProtocol;
 
@@ -24,9 +31,11 @@ class Host
 {
 public:
     Host(const QString &program, const QString &key, const QString &stopFile, int options = ScopeUser,
-         const QStringList &extra = {})
+         const QStringList &extra = {}, const QProcessEnvironment &environment = QProcessEnvironment())
         : stopFile(stopFile)
     {
+        if (!environment.isEmpty())
+            process.setProcessEnvironment(environment);
         process.setProgram(program);
         process.setArguments(QStringList{QStringLiteral("--key"), key, QStringLiteral("--stop"), stopFile,
                                          QStringLiteral("--options"), QString::number(options)}
@@ -87,6 +96,68 @@ QString freshKey()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
+
+// Writes the block of `name` as a primary with process id `pid` would leave it.
+bool writeBlock(const QString &name, qint64 pid, bool consistent = true)
+{
+    InstanceMemory memory(name);
+    if (!memory.create(int(sizeof(InstanceBlock))) && !memory.attach())
+        return false;
+    if (memory.size() < int(sizeof(InstanceBlock)) || !memory.lock())
+        return false;
+    auto *block = static_cast<InstanceBlock *>(memory.data());
+    resetBlock(*block);
+    block->hasPrimary = true;
+    block->primaryProcessId = pid;
+    block->checksum = consistent ? infoChecksum(*block) : quint16(infoChecksum(*block) ^ 0x5a5a);
+    return memory.unlock();
+}
+
+struct BlockState
+{
+    bool consistent = false;
+    bool hasPrimary = false;
+    qint64 pid = 0;
+};
+
+BlockState readBlock(const QString &name)
+{
+    InstanceMemory memory(name);
+    BlockState state;
+    if (!memory.attach() || memory.size() < int(sizeof(InstanceBlock)) || !memory.lock())
+        return state;
+    const auto *block = static_cast<const InstanceBlock *>(memory.data());
+    state = BlockState{isConsistent(*block), block->hasPrimary, block->primaryProcessId};
+    memory.unlock();
+    return state;
+}
+
+// The state letter of /proc/PID/stat ('Z' for a zombie).
+char processState(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    const qsizetype at = line.lastIndexOf(')');
+    return at >= 0 && at + 2 < line.size() ? line.at(at + 2) : 0;
+}
+
+// A socket file nobody listens on, as a primary that died leaves behind.
+bool leaveStaleSocket(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (size_t(native.size()) >= sizeof(address.sun_path))
+        return false;
+    memcpy(address.sun_path, native.constData(), size_t(native.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return bound;
+}
 } // namespace
 
 class TestSingleApplication : public QObject
@@ -106,6 +177,11 @@ private slots:
     void nextStartAfterPrimaryEnds_data();
     void nextStartAfterPrimaryEnds();
     void inconsistentBlockIsTakenOverAfterFiveSeconds();
+    void unansweringPrimaryIsReplaced_data();
+    void unansweringPrimaryIsReplaced();
+    void namesOfAnotherAccountAreNoObstacle_data();
+    void namesOfAnotherAccountAreNoObstacle();
+    void smallBlockSaysWhatIsWrong();
     void badHelloClosesConnection_data();
     void badHelloClosesConnection();
 
@@ -300,20 +376,14 @@ void TestSingleApplication::nextStartAfterPrimaryEnds()
     const qint64 firstPid = first->process.processId();
     const QString name = first->blockName();
 
-    QSharedMemory block(name);
     if (killed) {
         first->process.kill(); // SIGKILL: no destructor clears the block
         QVERIFY(first->process.waitForFinished(10000));
         QCOMPARE(first->process.exitStatus(), QProcess::CrashExit);
         // What the next start finds: a block that still names the dead primary.
-        QVERIFY(block.attach(QSharedMemory::ReadOnly));
-        QVERIFY(block.lock());
-        const auto *b = static_cast<const InstanceBlock *>(block.constData());
-        const bool stale = b->hasPrimary && b->primaryProcessId == firstPid && isConsistent(*b);
-        block.unlock();
-        // Stays attached: the last detach would remove the block, which a
-        // real crash never does.
-        QVERIFY(stale);
+        const BlockState stale = readBlock(name);
+        QVERIFY(stale.consistent && stale.hasPrimary);
+        QCOMPARE(stale.pid, firstPid);
     } else {
         stopHosts();
         QVERIFY(first->process.waitForFinished(10000));
@@ -338,35 +408,197 @@ void TestSingleApplication::nextStartAfterPrimaryEnds()
 
 void TestSingleApplication::inconsistentBlockIsTakenOverAfterFiveSeconds()
 {
+    // A live primary whose block was damaged: only the checksum frees it.
     const QString key = freshKey();
-    const QString name = computeBlockName(hostInputs(hostPath, key));
-    QSharedMemory block(name);
-    QVERIFY2(block.create(int(sizeof(InstanceBlock))), qPrintable(block.errorString()));
-    {
-        QVERIFY(block.lock());
-        auto *b = static_cast<InstanceBlock *>(block.data());
-        resetBlock(*b);
-        // A live process id, so only the checksum can free the block.
-        b->hasPrimary = true;
-        b->primaryProcessId = QCoreApplication::applicationPid();
-        b->checksum = quint16(infoChecksum(*b) ^ 0x5a5a);
-        QVERIFY(block.unlock());
-    }
+    const QString oldStop = dir->filePath(QStringLiteral("stop-old"));
+    Host old(hostPath, key, oldStop);
+    QVERIFY(old.waitPrimary());
+    const QString name = old.blockName();
+    QVERIFY(writeBlock(name, old.process.processId(), false));
 
     Host host(hostPath, key, stopFile());
     QVERIFY2(host.waitPrimary(20000), host.err.constData());
     QVERIFY2(host.started.elapsed() >= 5000, QByteArray::number(host.started.elapsed()).constData());
     QVERIFY(host.err.contains("SingleApplication: Shared memory block has been in an inconsistent state from "
                               "more than 5s. Assuming primary instance failure."));
-    {
-        QVERIFY(block.lock());
-        const auto *b = static_cast<const InstanceBlock *>(block.constData());
-        const bool taken = isConsistent(*b) && b->hasPrimary && b->primaryProcessId == host.process.processId();
-        block.unlock();
-        QVERIFY(taken);
-    }
+    BlockState taken = readBlock(name);
+    QVERIFY(taken.consistent && taken.hasPrimary);
+    QCOMPARE(taken.pid, host.process.processId());
+
+    // The replaced primary ends: the record and the socket stay the new one's,
+    // so the next start is told apart from it, not made a third primary.
+    QFile(oldStop).open(QIODevice::WriteOnly);
+    QVERIFY(old.process.waitForFinished(10000));
+    taken = readBlock(name);
+    QVERIFY(taken.consistent && taken.hasPrimary);
+    QCOMPARE(taken.pid, host.process.processId());
+    QVERIFY(QFileInfo::exists(instanceServerName(name)));
+    Host next(hostPath, key, stopFile());
+    QVERIFY(next.process.waitForFinished(10000));
+    QCOMPARE(next.process.exitCode(), 0);
+    QVERIFY2(!next.out.contains("primary"), next.out.constData());
+    QTRY_COMPARE(host.count("instanceStarted"), 1);
     stopHosts();
     QVERIFY(host.process.waitForFinished(10000));
+}
+
+void TestSingleApplication::unansweringPrimaryIsReplaced_data()
+{
+    QTest::addColumn<QString>("recorded");
+    QTest::addColumn<bool>("staleSocket");
+    QTest::newRow("process id reused") << QStringLiteral("reused") << false;
+    QTest::newRow("process id reused, socket left") << QStringLiteral("reused") << true;
+    QTest::newRow("zombie") << QStringLiteral("zombie") << true;
+}
+
+// The block names a process that exists, but it is not the primary any more:
+// another program got its id, or it died and was never reaped.
+void TestSingleApplication::unansweringPrimaryIsReplaced()
+{
+    QFETCH(QString, recorded);
+    QFETCH(bool, staleSocket);
+    const QString key = freshKey();
+    const QString name = computeBlockName(hostInputs(hostPath, key));
+    pid_t pid = ::getpid();
+    if (recorded == QLatin1String("zombie")) {
+        pid = ::fork();
+        QVERIFY(pid >= 0);
+        if (pid == 0)
+            ::_exit(0);
+        // Exited, not reaped: its id still answers to signal 0.
+        QTRY_COMPARE(processState(pid), 'Z');
+    }
+    const auto reap = qScopeGuard([pid] {
+        if (pid != ::getpid())
+            ::waitpid(pid, nullptr, 0);
+    });
+    QCOMPARE(::kill(pid, 0), 0);
+    QVERIFY(writeBlock(name, pid));
+    QFile::remove(instanceServerName(name));
+    if (staleSocket)
+        QVERIFY(leaveStaleSocket(instanceServerName(name)));
+
+    Host host(hostPath, key, stopFile());
+    QVERIFY2(host.waitPrimary(), QByteArray(host.out + host.err).constData());
+    QVERIFY2(host.err.contains(QStringLiteral("The primary instance (process %1) does not answer on its socket; taking "
+                                              "its place.")
+                                   .arg(pid)
+                                   .toUtf8()),
+             host.err.constData());
+    const BlockState taken = readBlock(name);
+    QVERIFY(taken.consistent && taken.hasPrimary);
+    QCOMPARE(taken.pid, host.process.processId());
+
+    Host next(hostPath, key, stopFile());
+    QVERIFY(next.process.waitForFinished(10000));
+    QCOMPARE(next.process.exitCode(), 0);
+    QVERIFY2(!next.out.contains("primary"), next.out.constData());
+    QTRY_COMPARE(host.count("instanceStarted"), 1);
+    stopHosts();
+    QVERIFY(host.process.waitForFinished(10000));
+}
+
+void TestSingleApplication::namesOfAnotherAccountAreNoObstacle_data()
+{
+    QTest::addColumn<bool>("runtimeDirectory");
+    QTest::newRow("with a runtime directory") << true;
+    QTest::newRow("without one, its temporary folder taken") << false;
+}
+
+// Another account starts first and takes every name it can compute from
+// public inputs in the shared temporary directory: the block's key, the
+// socket, and the folder a start without a runtime directory would make.
+// The user's own client still starts, and a second start still finds it.
+void TestSingleApplication::namesOfAnotherAccountAreNoObstacle()
+{
+    QFETCH(bool, runtimeDirectory);
+    if (::geteuid() != 0)
+        QSKIP("running the other account's process needs root (setpriv)");
+    // The shared temporary directory, as /tmp is: open to all, sticky.
+    QTemporaryDir shared;
+    QVERIFY(shared.isValid());
+    QCOMPARE(::chmod(QFile::encodeName(shared.path()).constData(), 01777), 0);
+    const QString sharedStop = shared.filePath(QStringLiteral("stop"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), shared.path());
+    // A short path, as a home usually has: a socket's name is bounded.
+    QTemporaryDir homeDir(QStringLiteral("/tmp/oh-XXXXXX"));
+    QVERIFY(homeDir.isValid());
+    const QString home = homeDir.path();
+    if (!runtimeDirectory) {
+        environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        environment.remove(QStringLiteral("XDG_CACHE_HOME"));
+        environment.insert(QStringLiteral("HOME"), home);
+    }
+
+    const QString key = freshKey();
+    const QString name = computeBlockName(hostInputs(hostPath, key));
+    QProcess squatter;
+    squatter.setProcessEnvironment(environment);
+    QByteArray squatterOut;
+    QObject::connect(&squatter, &QProcess::readyReadStandardOutput,
+                     [&] { squatterOut += squatter.readAllStandardOutput(); });
+    squatter.start(QStringLiteral("setpriv"),
+                   {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                    hostPath, QStringLiteral("--squat"), name, QStringLiteral("--stop"), sharedStop,
+                    QStringLiteral("--squat-folder"), shared.filePath(QStringLiteral("orvalin-%1").arg(::geteuid()))});
+    const auto stopSquatter = qScopeGuard([&] {
+        QFile(sharedStop).open(QIODevice::WriteOnly);
+        if (!squatter.waitForFinished(5000))
+            squatter.kill();
+    });
+    QTRY_VERIFY2_WITH_TIMEOUT(squatterOut.contains("squat"), squatterOut.constData(), 10000);
+    QVERIFY2(squatterOut.contains("squatting"), squatterOut.constData());
+
+    Host first(hostPath, key, stopFile(), ScopeUser, {}, environment);
+    QVERIFY2(first.waitPrimary(), QByteArray(first.out + first.err).constData());
+    QCOMPARE(first.blockName(), name);
+    QCOMPARE(first.process.state(), QProcess::Running);
+    // Its socket is in a folder of this user that nobody else may enter.
+    const QString socketFolder = runtimeDirectory
+                                     ? qEnvironmentVariable("XDG_RUNTIME_DIR")
+                                     : home + QStringLiteral("/.cache/orvalin-instance-%1").arg(::geteuid());
+    QVERIFY2(QFileInfo::exists(socketFolder + QLatin1Char('/') + name), qPrintable(socketFolder));
+    struct stat folder;
+    QCOMPARE(::lstat(QFile::encodeName(socketFolder).constData(), &folder), 0);
+    QCOMPARE(folder.st_uid, ::geteuid());
+    QCOMPARE(folder.st_mode & 077, 0u);
+
+    Host second(hostPath, key, stopFile(), ScopeUser, {}, environment);
+    QVERIFY(second.process.waitForFinished(10000));
+    QCOMPARE(second.process.exitCode(), 0);
+    QVERIFY2(!second.out.contains("primary"), second.out.constData());
+    QTRY_COMPARE(first.count("instanceStarted"), 1);
+    stopHosts();
+    QVERIFY(first.process.waitForFinished(10000));
+}
+
+// A block that is not one of this program's (too small) ends the start with
+// status 1 and a log that says what was wrong, and where it was found.
+void TestSingleApplication::smallBlockSaysWhatIsWrong()
+{
+    const QString key = freshKey();
+    const QString name = computeBlockName(hostInputs(hostPath, key));
+    {
+        InstanceMemory memory(name);
+        QVERIFY2(memory.create(10), qPrintable(memory.errorString()));
+    }
+    Host host(hostPath, key, stopFile());
+    QVERIFY(host.process.waitForFinished(10000));
+    QCOMPARE(host.process.exitCode(), 1);
+    QVERIFY2(!host.out.contains("primary"), host.out.constData());
+    QList<QByteArray> lines;
+    for (const QByteArray &line : host.err.split('\n')) {
+        if (line.contains("SingleApplication"))
+            lines << line;
+    }
+    QCOMPARE(lines.size(), 2);
+    const QRegularExpression where(QStringLiteral("^critical:\\[[^\\]]*singleapplication\\.cpp:[1-9][0-9]*\\]  "));
+    for (const QByteArray &line : lines)
+        QVERIFY2(where.match(QString::fromUtf8(line)).hasMatch(), line.constData());
+    QVERIFY(lines.at(0).endsWith("  SingleApplication: Shared memory block is smaller than expected."));
+    QVERIFY2(lines.at(1).endsWith("  SingleApplication: InvalidSize the block holds 10 bytes, 152 expected"),
+             lines.at(1).constData());
 }
 
 void TestSingleApplication::badHelloClosesConnection_data()
@@ -401,7 +633,7 @@ void TestSingleApplication::badHelloClosesConnection()
         announced = -1;
 
     QLocalSocket socket;
-    socket.connectToServer(name);
+    socket.connectToServer(instanceServerName(name));
     QVERIFY(socket.waitForConnected(5000));
     QByteArray received;
     QObject::connect(&socket, &QLocalSocket::readyRead, [&] { received += socket.readAll(); });

@@ -6,6 +6,7 @@
 #include "configmanager.h"
 #include "profilemanager.h"
 #include "redaction.h"
+#include "regularfile.h"
 #include "sessioncontroller.h"
 
 #include <QDateTime>
@@ -68,7 +69,8 @@ Input gather(SessionController *session)
 QString lastLines(const QString &path, int count)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // The log's folder is shared: a FIFO there must not freeze the export.
+    if (!openRegularFile(file))
         return QString();
     // Read backwards in blocks until enough line ends are in hand, so a large
     // log is not read whole.

@@ -1,5 +1,6 @@
 #include "logfollower.h"
 
+#include "regularfile.h"
 #include "textbrowser.h"
 
 #include <QFile>
@@ -23,7 +24,7 @@ LogFollower::LogFollower(const QString &path, TextBrowser *view, QObject *parent
 bool LogFollower::start()
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!openRegularFile(file))
         return false;
     reload(file);
     watchFile();
@@ -42,8 +43,8 @@ void LogFollower::watchFile()
 void LogFollower::onChanged()
 {
     QFile file(path);
-    // Unreadable or gone for now: the view keeps what it shows.
-    if (!file.open(QIODevice::ReadOnly))
+    // Unreadable, gone or not a plain file for now: the view keeps what it shows.
+    if (!openRegularFile(file))
         return;
     const qint64 size = file.size();
     const bool watched = watcher.files().contains(path);

@@ -91,6 +91,8 @@ Orvalin::Orvalin(QWidget *parent)
     aboutTab->setStatusLine(ui->statusBar);
     profileManager = new ProfileManager(this);
     session->setProfileManager(profileManager);
+    connect(profileManager, &ProfileManager::credentialStoreUnavailable, this,
+            [this] { ui->statusBar->setText(QStringLiteral("系统密钥环不可用，密码仅在本次运行期间保留")); });
     softwareTab = new SoftwareTab(ui.get(), this, this);
     routingRulesTab = new RoutingRulesTab(ui.get(), this);
     if (profileManager->loadProfile()) {

@@ -26,6 +26,7 @@ ProfileManager::ProfileManager(QWidget *parent)
     setFixedSize(426, 370);
 
     connect(&store, &ProfileStore::keyRestored, this, &ProfileManager::keyRestored);
+    connect(&store, &ProfileStore::credentialStoreUnavailable, this, &ProfileManager::credentialStoreUnavailable);
     // A failed profile file is the main window's business: the box belongs to it.
     connect(&store, &ProfileStore::fileFailed, this,
             [this](const QString &text) { MessageBoxes::showError(parentWidget(), text); });
@@ -148,13 +149,17 @@ void ProfileManager::onSaveClicked()
 
     // A credential field speaks for the profile only when the user typed in
     // it or it showed the restored value. An empty field over a value that
-    // has not been read back (a locked or slow store) would wipe it.
+    // has not been read back (a locked or slow store) would wipe it. A new
+    // profile has nothing to wipe: its credentials are stored as typed, empty
+    // ones too, so that the next start reads its password back (and logs on
+    // automatically with it).
+    const bool isNew = !profiles.contains(name);
     const QJsonObject previous = profiles.value(name).toObject();
     const QString secret = trimmedText(ui->lineEditSecretkey);
     ProfileCredentials credentials;
-    if (ui->lineEditPassword->isModified() || passwordShown)
+    if (isNew || ui->lineEditPassword->isModified() || passwordShown)
         credentials.password = password;
-    if (ui->lineEditSecretkey->isModified() || secretShown)
+    if (isNew || ui->lineEditSecretkey->isModified() || secretShown)
         credentials.secret = secret;
     QJsonObject profile{
         {QStringLiteral("host"), host},

@@ -44,6 +44,8 @@ public:
 
 signals:
     void keyRestored(const QString &profile);
+    // The credential store turned down a value the user saved; told once per run.
+    void credentialStoreUnavailable();
 
 private:
     void onCurrentRowChanged(const QModelIndex &current);

@@ -76,20 +76,27 @@ bool writeRunValue(const std::wstring &name, const std::wstring &data);
 // Removes the value; true when it is gone afterwards, missing before included.
 bool deleteRunValue(const std::wstring &name);
 
-// --- Owner of a listening TCP socket ----------------------------------------
+// --- Owner of a TCP socket --------------------------------------------------
 
-struct TcpListener
+struct TcpRow
 {
     bool ipv6 = false;
     // IPv4: the first four bytes, in network order. IPv6: all sixteen.
-    std::array<unsigned char, 16> address{};
-    unsigned short port = 0;
+    std::array<unsigned char, 16> localAddress{};
+    unsigned short localPort = 0;
+    std::array<unsigned char, 16> remoteAddress{};
+    unsigned short remotePort = 0;
+    // MIB_TCP_STATE: 2 listening, 5 established.
+    unsigned long state = 0;
     unsigned long pid = 0;
 };
 
-// The listening TCP sockets of one address family with their owning process
-// ids. False when the table could not be read.
-bool tcpListeners(bool ipv6, std::vector<TcpListener> &listeners);
+constexpr unsigned long tcpStateListen = 2;
+constexpr unsigned long tcpStateEstablished = 5;
+
+// Every TCP socket of one address family (listening and connected) with its
+// owning process id. False when the table could not be read.
+bool tcpSockets(bool ipv6, std::vector<TcpRow> &rows);
 
 struct ProcessOwner
 {

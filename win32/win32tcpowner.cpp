@@ -47,9 +47,9 @@ std::wstring sidText(PSID sid)
 
 } // namespace
 
-bool tcpListeners(bool ipv6, std::vector<TcpListener> &listeners)
+bool tcpSockets(bool ipv6, std::vector<TcpRow> &rows)
 {
-    listeners.clear();
+    rows.clear();
     const ULONG family = ipv6 ? AF_INET6 : AF_INET;
     DWORD size = 0;
     std::vector<char> buffer;
@@ -57,31 +57,37 @@ bool tcpListeners(bool ipv6, std::vector<TcpListener> &listeners)
     // The table can grow between the sizing call and the real one.
     for (int attempt = 0; attempt < 4 && status == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
         buffer.resize(size ? size : 1);
-        status = GetExtendedTcpTable(buffer.data(), &size, FALSE, family, TCP_TABLE_OWNER_PID_LISTENER, 0);
+        status = GetExtendedTcpTable(buffer.data(), &size, FALSE, family, TCP_TABLE_OWNER_PID_ALL, 0);
     }
     if (status != NO_ERROR)
         return false;
     if (!ipv6) {
         const auto *table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID *>(buffer.data());
         for (DWORD i = 0; i < table->dwNumEntries; ++i) {
-            const MIB_TCPROW_OWNER_PID &row = table->table[i];
-            TcpListener listener;
-            // dwLocalAddr holds the address in network order, as in_addr does.
-            std::memcpy(listener.address.data(), &row.dwLocalAddr, 4);
-            listener.port = ntohs(u_short(row.dwLocalPort));
-            listener.pid = row.dwOwningPid;
-            listeners.push_back(listener);
+            const MIB_TCPROW_OWNER_PID &entry = table->table[i];
+            TcpRow row;
+            // The addresses are in network order, as in_addr holds them.
+            std::memcpy(row.localAddress.data(), &entry.dwLocalAddr, 4);
+            std::memcpy(row.remoteAddress.data(), &entry.dwRemoteAddr, 4);
+            row.localPort = ntohs(u_short(entry.dwLocalPort));
+            row.remotePort = ntohs(u_short(entry.dwRemotePort));
+            row.state = entry.dwState;
+            row.pid = entry.dwOwningPid;
+            rows.push_back(row);
         }
     } else {
         const auto *table = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID *>(buffer.data());
         for (DWORD i = 0; i < table->dwNumEntries; ++i) {
-            const MIB_TCP6ROW_OWNER_PID &row = table->table[i];
-            TcpListener listener;
-            listener.ipv6 = true;
-            std::memcpy(listener.address.data(), row.ucLocalAddr, 16);
-            listener.port = ntohs(u_short(row.dwLocalPort));
-            listener.pid = row.dwOwningPid;
-            listeners.push_back(listener);
+            const MIB_TCP6ROW_OWNER_PID &entry = table->table[i];
+            TcpRow row;
+            row.ipv6 = true;
+            std::memcpy(row.localAddress.data(), entry.ucLocalAddr, 16);
+            std::memcpy(row.remoteAddress.data(), entry.ucRemoteAddr, 16);
+            row.localPort = ntohs(u_short(entry.dwLocalPort));
+            row.remotePort = ntohs(u_short(entry.dwRemotePort));
+            row.state = entry.dwState;
+            row.pid = entry.dwOwningPid;
+            rows.push_back(row);
         }
     }
     return true;

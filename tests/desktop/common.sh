@@ -74,7 +74,7 @@ stop_client() {
     client_pid=""
 }
 
-# Xvfb on the first free display (the X sockets are shared with the machine).
+# Xvfb on the first free display (the socket folder is the session's own).
 start_xvfb() {
     Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$HOME/display" >"$out/xvfb.log" 2>&1 &
     wait_for 10 test -s "$HOME/display" || {
@@ -106,6 +106,11 @@ session_main() {
             ORVALIN_NETNS=1 exec unshare -n -m bash "$0" "$@"
         fi
         ip link set lo up
+        # X servers' sockets of this session only: another session's X server
+        # (Xvfb, or a compositor's Xwayland) that ends removes its socket file
+        # by display number, which must not be ours.
+        mkdir -p /tmp/.X11-unix
+        mount -t tmpfs -o mode=1777 none /tmp/.X11-unix
         # A session may need more of the machine made its own (mounts, a
         # system bus); it runs as root inside the namespaces.
         if declare -F session_outer >/dev/null; then session_outer; fi

@@ -186,8 +186,9 @@ void checkRunKey()
     check(Win32::writeRunValue(valueName, runData), L"Run value written again");
 }
 
-// A socket of ours listening on 127.0.0.1 shows in the table (with our pid,
-// where the system reports it), and our own token's user is trusted.
+// A connection of ours on 127.0.0.1 shows in the table: the listener and the
+// accepted end (with our pid, where the system reports it), and our own
+// token's user is trusted.
 void checkTcpOwner()
 {
     WSADATA wsa;
@@ -204,28 +205,47 @@ void checkTcpOwner()
     check(listening, L"test listener on 127.0.0.1");
     const unsigned short port = ntohs(address.sin_port);
 
-    std::vector<Win32::TcpListener> rows;
-    check(Win32::tcpListeners(false, rows), L"IPv4 listener table read");
-    const Win32::TcpListener *ours = nullptr;
-    for (const Win32::TcpListener &row : rows) {
-        if (row.port == port)
-            ours = &row;
+    SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in clientAddress = {};
+    int clientLength = sizeof(clientAddress);
+    const bool connected = client != INVALID_SOCKET
+                           && connect(client, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0
+                           && getsockname(client, reinterpret_cast<sockaddr *>(&clientAddress), &clientLength) == 0;
+    check(connected, L"test client connected");
+    const unsigned short clientPort = ntohs(clientAddress.sin_port);
+    SOCKET accepted = accept(listener, nullptr, nullptr);
+    check(accepted != INVALID_SOCKET, L"connection accepted");
+
+    std::vector<Win32::TcpRow> rows;
+    check(Win32::tcpSockets(false, rows), L"IPv4 socket table read");
+    const Win32::TcpRow *listenerRow = nullptr;
+    const Win32::TcpRow *acceptedRow = nullptr;
+    for (const Win32::TcpRow &row : rows) {
+        if (row.localPort == port && row.state == Win32::tcpStateListen)
+            listenerRow = &row;
+        if (row.localPort == port && row.remotePort == clientPort && row.state == Win32::tcpStateEstablished)
+            acceptedRow = &row;
     }
-    check(ours != nullptr, L"test listener on port " + std::to_wstring(port) + L" in the table");
-    if (ours) {
-        check(!ours->ipv6 && ours->address[0] == 127 && ours->address[1] == 0 && ours->address[2] == 0
-                  && ours->address[3] == 1,
-              L"test listener's address is 127.0.0.1");
+    check(listenerRow != nullptr, L"test listener on port " + std::to_wstring(port) + L" in the table");
+    check(acceptedRow != nullptr, L"accepted end from port " + std::to_wstring(clientPort) + L" in the table");
+    if (acceptedRow) {
+        const auto isLoopback = [](const std::array<unsigned char, 16> &bytes) {
+            return bytes[0] == 127 && bytes[1] == 0 && bytes[2] == 0 && bytes[3] == 1;
+        };
+        check(!acceptedRow->ipv6 && isLoopback(acceptedRow->localAddress) && isLoopback(acceptedRow->remoteAddress),
+              L"accepted end's addresses are 127.0.0.1");
         // Wine leaves the owning process id at 0; Windows fills it in.
-        if (ours->pid != 0)
-            check(ours->pid == GetCurrentProcessId(),
-                  L"test listener's owner is this process, got pid " + std::to_wstring(ours->pid));
+        if (acceptedRow->pid != 0)
+            check(acceptedRow->pid == GetCurrentProcessId(),
+                  L"accepted end's owner is this process, got pid " + std::to_wstring(acceptedRow->pid));
         else
-            std::wprintf(L"note: the listener table gives no owning process here\n");
+            std::wprintf(L"note: the socket table gives no owning process here\n");
     }
+    closesocket(accepted);
+    closesocket(client);
     closesocket(listener);
-    std::vector<Win32::TcpListener> v6;
-    check(Win32::tcpListeners(true, v6), L"IPv6 listener table read");
+    std::vector<Win32::TcpRow> v6;
+    check(Win32::tcpSockets(true, v6), L"IPv6 socket table read");
 
     const Win32::ProcessOwner own = Win32::processOwner(GetCurrentProcessId());
     check(own.known && own.trusted && own.sid.rfind(L"S-1-5-", 0) == 0,
