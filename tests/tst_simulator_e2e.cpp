@@ -78,6 +78,8 @@ private slots:
     void sessionEndsFromTheAgent();
     void reportingMethods();
     void linkScenarios();
+    void restartScenario_data();
+    void restartScenario();
     void refusedHandshakes_data();
     void refusedHandshakes();
     void notificationsGetNoAnswer();
@@ -352,6 +354,61 @@ void TestSimulatorE2E::linkScenarios()
         QVERIFY(error.wait(5000));
         QVERIFY(!client.isConnected());
     }
+}
+
+void TestSimulatorE2E::restartScenario_data()
+{
+    QTest::addColumn<bool>("keepSessions");
+    QTest::newRow("session ends with the restart") << false;
+    QTest::newRow("--keep-sessions") << true;
+}
+
+// --restart-after: the service closes every link with a close frame, shuts
+// the port for a few seconds, listens again on the same port; the session
+// survives only with --keep-sessions.
+void TestSimulatorE2E::restartScenario()
+{
+    QFETCH(bool, keepSessions);
+    QStringList arguments{QStringLiteral("--restart-after"), QStringLiteral("2")};
+    if (keepSessions)
+        arguments << QStringLiteral("--keep-sessions");
+    Simulator simulator(arguments);
+    JsonRpcWebSocketClient client;
+    QVERIFY(link(simulator, client));
+    Recorder connect;
+    client.sendRequest(QStringLiteral("connect"), 2, login(QStringLiteral("pw")), connect.callback());
+    QTRY_COMPARE(connect.values.size(), 1);
+    QVERIFY(connect.values.first().isString());
+
+    QSignalSpy closed(&client, &JsonRpcWebSocketClient::disconnected);
+    QSignalSpy failed(&client, &JsonRpcWebSocketClient::error);
+    QVERIFY(closed.wait(5000));
+    QVERIFY(failed.isEmpty()); // a close frame, not a drop
+    QElapsedTimer clock;
+    clock.start();
+    // The port is shut for a while, then open again.
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, simulator.port);
+    QVERIFY(!probe.waitForConnected(1000));
+    bool open = false;
+    while (!open && clock.elapsed() < 8000) {
+        QTcpSocket again;
+        again.connectToHost(QHostAddress::LocalHost, simulator.port);
+        open = again.waitForConnected(200);
+        if (!open)
+            QTest::qWait(100);
+    }
+    QVERIFY(open);
+    QVERIFY2(clock.elapsed() >= 2500, qPrintable(QString::number(clock.elapsed())));
+
+    QVERIFY(link(simulator, client));
+    Recorder status;
+    client.sendRequest(QStringLiteral("status"), 0, status.callback());
+    QTRY_COMPARE(status.values.size(), 1);
+    QCOMPARE(status.values.first().toObject().contains(QLatin1String("code")), !keepSessions);
+    const QByteArray log = simulator.diagnostics();
+    QVERIFY2(log.contains("restarting: every link closed, not listening for 3 s"), log.constData());
+    QVERIFY2(log.contains("listening again on 127.0.0.1:"), log.constData());
 }
 
 void TestSimulatorE2E::refusedHandshakes_data()
