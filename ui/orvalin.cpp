@@ -6,6 +6,7 @@
 #include "agentlink.h"
 #include "agentlinknotice.h"
 #include "appglobals.h"
+#include "commandhandler.h"
 #include "configmanager.h"
 #include "connectionstatuscard.h"
 #include "detaildialog.h"
@@ -111,6 +112,9 @@ Orvalin::Orvalin(QWidget *parent)
                 [this, picked] { selectHost(ui->comboBoxHost, *picked); });
         connect(profileManager, &ProfileManager::keyRestored, this, &Orvalin::onProfileKeyRestored);
     }
+    // Before the passwords come back from the credential store: a command
+    // for a profile waits for its password.
+    commands = new CommandHandler(this, ui.get(), session, profileManager);
 }
 
 Orvalin::~Orvalin()
@@ -157,6 +161,11 @@ QUrl Orvalin::agentAddress() const
     return agentUrl;
 }
 
+CommandHandler *Orvalin::commandHandler() const
+{
+    return commands;
+}
+
 void Orvalin::showEvent(QShowEvent *event)
 {
     // The deferred set-up runs once, 50 ms after the first show; the flag also
@@ -193,6 +202,7 @@ void Orvalin::afterShowOneTime()
     profileManager->initConnections();
     detailDialog = new DetailDialog(this);
     session->setDetailDialog(detailDialog);
+    commands->setStatistics(detailDialog->statistics());
     session->wireStatusTimer();
     session->wireSessionSignals();
     // The session is not left running behind a program that has gone; nothing

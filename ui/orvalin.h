@@ -12,6 +12,7 @@ class Orvalin;
 class AboutTab;
 class AgentLink;
 class AgentLinkNotice;
+class CommandHandler;
 class ConnectionStatusCard;
 class DetailDialog;
 class JsonRpcWebSocketClient;
@@ -37,6 +38,8 @@ public:
     // at their own server before it is first shown.
     void setAgentUrl(const QUrl &url);
     QUrl agentAddress() const;
+    // Runs the commands of later starts of the program on this window.
+    CommandHandler *commandHandler() const;
 
 signals:
     void vpnConnected();
@@ -84,6 +87,7 @@ private:
     // Owns the scanner (appScanner) and the records (softwareList).
     SoftwareTab *softwareTab = nullptr;
     RoutingRulesTab *routingRulesTab = nullptr;
+    CommandHandler *commands = nullptr;
 
 protected:
     void showEvent(QShowEvent *event) override;

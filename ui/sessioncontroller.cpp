@@ -105,6 +105,45 @@ bool SessionController::isLinkUp() const
     return linkUp();
 }
 
+SessionController::State SessionController::state() const
+{
+    if (!linkUp())
+        return State::AgentUnreachable;
+    if (sessionConnected)
+        return disconnectRequested ? State::Disconnecting : State::Connected;
+    return attemptPending ? State::Connecting : State::Idle;
+}
+
+bool SessionController::isAgentSessionKnown() const
+{
+    return linkUp() && !probePending && probedEpoch == linkEpoch();
+}
+
+bool SessionController::hasSessionStatus() const
+{
+    return sessionConnected && sessionStatusKnown;
+}
+
+QString SessionController::sessionProfileName() const
+{
+    return currentProfileName;
+}
+
+QString SessionController::sessionHost() const
+{
+    return sessionHostName;
+}
+
+QString SessionController::sessionVpnAddress() const
+{
+    return hasSessionStatus() ? lastStatus.value(QLatin1String("VPNAddress")).toString() : QString();
+}
+
+QDateTime SessionController::sessionSince() const
+{
+    return sessionConnected ? sessionStartedAt : QDateTime();
+}
+
 QJsonObject SessionController::lastStatusReply() const
 {
     return lastStatus;
@@ -151,11 +190,13 @@ void SessionController::linkLost(bool wasUp)
 {
     sessionCutByLink = sessionConnected;
     probePending = false;
+    attemptPending = false;
     // An agent not reached yet (not running at start) has lost no link.
     if (wasUp) {
         recorder.setSubject(currentProfileName, currentProfile.value(QLatin1String("host")).toString());
         recorder.linkLost(sessionConnected);
     }
+    emit stateChanged();
 }
 
 void SessionController::linkRestored()
@@ -219,11 +260,15 @@ void SessionController::connectVPN(bool reconnect)
     // to its own id for the life of the process.
     rpcClient->sendRequest(method, id, currentProfile,
                            [this, reconnect](const QJsonValue &reply) { onConnectReply(reply, reconnect); });
+    attemptPending = true;
+    sessionHostName = currentProfile.value(QLatin1String("host")).toString();
+    emit stateChanged();
 }
 
 void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
 {
     ui->progressBar->stop();
+    attemptPending = false;
 
     // A second answer for a session already up (a double click on Connect
     // sends two requests): the session, and a disconnection the user may have
@@ -253,14 +298,17 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
     if (reconnect) {
         // The agent could not resume the lost session: start over with the
         // profile that is selected now, unless the user has acted meanwhile.
-        if (!reconnectStillCurrent)
+        if (!reconnectStillCurrent) {
+            emit stateChanged();
             return;
+        }
         const quint64 startedAt = generation;
         const quint64 epoch = linkEpoch();
         QTimer::singleShot(retryAfterRefusedReconnectMs, window, [this, startedAt, epoch] {
             if (stillPending(startedAt, epoch))
                 retryAfterRefusedReconnect();
         });
+        emit stateChanged();
         return;
     }
 
@@ -270,6 +318,8 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
         tray->trayFailed();
     statusCard->setStatus(ConnectionStatusCard::Error);
     statusCard->setErrorText(message);
+    emit connectRefused(message);
+    emit stateChanged();
     // The box runs an event loop of its own. Opened from here it would run
     // inside the link's read handler, and nothing more from the agent would be
     // read until the user dismissed it; so it opens once this reply is done.
@@ -332,6 +382,8 @@ void SessionController::onStatus(const QJsonValue &reply)
                 takeOver(status);
             else
                 runPendingAutomaticConnection();
+            // Whatever waited for the agent's answer may go on.
+            emit stateChanged();
             return;
         }
     }
@@ -353,6 +405,7 @@ void SessionController::onStatus(const QJsonValue &reply)
     ui->labelMTU->setText(fields.mtu);
     ui->labelDNS->setText(fields.dns);
     statusCard->setVpnAddress(fields.vpnAddress);
+    sessionStatusKnown = true;
 
     // The routes are fixed for a session: take them from its first status.
     if (!ui->buttonDetails->isEnabled()) {
@@ -363,6 +416,7 @@ void SessionController::onStatus(const QJsonValue &reply)
                                     status.value(QLatin1String("SplitInclude")).toArray());
         }
     }
+    emit statusReceived();
 }
 
 void SessionController::disconnectVPN()
@@ -374,6 +428,7 @@ void SessionController::disconnectVPN()
     // The reply arrives at the session-closed handler registered for id 3.
     rpcClient->sendRequest(QStringLiteral("disconnect"), disconnectId, QJsonObject(), ReplyCallback());
     disconnectRequested = true;
+    emit stateChanged();
 }
 
 void SessionController::toggleConnection()
@@ -447,6 +502,8 @@ void SessionController::onSessionLost(const QJsonValue &reply)
 
 void SessionController::sessionUp()
 {
+    sessionStatusKnown = false;
+    sessionStartedAt = QDateTime::currentDateTime();
     getVPNStatus();
     if (rpcClient)
         rpcClient->getEnabledAppSplitRules();
@@ -467,6 +524,7 @@ void SessionController::sessionUp()
         configManager->saveConfig();
     }
     statusTimer.start(statusPollMs);
+    emit stateChanged();
 }
 
 void SessionController::showSessionUp(const QString &host)
@@ -474,6 +532,7 @@ void SessionController::showSessionUp(const QString &host)
     // Connected image, "连接网关" disabled and "断开网关" enabled.
     if (tray)
         tray->trayConnected();
+    sessionHostName = host;
     ui->buttonConnect->setText(QCoreApplication::translate("Orvalin", "Disconnect"));
     setInputsEnabled(false);
     statusCard->setStatus(ConnectionStatusCard::Connected);
@@ -514,6 +573,8 @@ void SessionController::takeOver(const QJsonObject &status)
     recorder.sessionTakenOver(status.value(QLatin1String("VPNAddress")).toString(), owner.since);
     sessionConnected = true;
     disconnectRequested = false;
+    sessionStatusKnown = false;
+    sessionStartedAt = owner.since;
     // The session-up look, but the window stays where it is: nobody asked for
     // a connection that would close it into the tray.
     showSessionUp(owner.host);
@@ -522,6 +583,7 @@ void SessionController::takeOver(const QJsonObject &status)
     if (rpcClient)
         rpcClient->getEnabledAppSplitRules();
     statusTimer.start(statusPollMs);
+    emit stateChanged();
 }
 
 void SessionController::sessionDown()
@@ -547,6 +609,9 @@ void SessionController::sessionDown()
         detailDialog->clearDetails();
     ui->lineEditOTP->clear();
     statusTimer.stop();
+    attemptPending = false;
+    sessionStatusKnown = false;
+    emit stateChanged();
 }
 
 void SessionController::setInputsEnabled(bool enabled)

@@ -30,6 +30,10 @@ class SessionController : public QObject
     Q_OBJECT
 
 public:
+    // What the session is doing, as the command line reports it.
+    enum class State { Idle, Connecting, Connected, Disconnecting, AgentUnreachable };
+    Q_ENUM(State)
+
     SessionController(Orvalin *window, Ui::Orvalin *form, ConnectionStatusCard *card);
 
     // Parts of the window that appear after the controller: the profile store,
@@ -47,6 +51,19 @@ public:
     QJsonObject sessionParameters() const;
     bool isStatusPolling() const;
     bool isLinkUp() const;
+    State state() const;
+    // The link is up and the agent has said whether it already runs a
+    // session, so a "connect" cannot start a second one.
+    bool isAgentSessionKnown() const;
+    // A status reply has described the session that is up.
+    bool hasSessionStatus() const;
+    // The session that is up or coming up: the profile (empty for one taken
+    // over without knowing whose it is), the gateway, the VPN address once a
+    // status brought it, and when it came up (invalid when not known).
+    QString sessionProfileName() const;
+    QString sessionHost() const;
+    QString sessionVpnAddress() const;
+    QDateTime sessionSince() const;
     // The last "status" reply that described a session; kept after it ends.
     QJsonObject lastStatusReply() const;
     ProfileManager *profiles() const;
@@ -88,6 +105,14 @@ public:
     // used profile connects by itself shortly after, once the agent has said
     // that it runs no session already.
     void scheduleAutomaticConnection(const QString &profile);
+
+signals:
+    // state() may have changed.
+    void stateChanged();
+    // The agent refused a fresh connection; the message is its own.
+    void connectRefused(const QString &message);
+    // A status reply has described the session that is up.
+    void statusReceived();
 
 private:
     bool linkUp() const;
@@ -136,6 +161,11 @@ private:
 
     SessionRecorder recorder;
     QJsonObject lastStatus;
+    // A "connect" or "reconnect" is out and unanswered.
+    bool attemptPending = false;
+    bool sessionStatusKnown = false;
+    QString sessionHostName;
+    QDateTime sessionStartedAt;
     // Whether the session coming up resumed a lost one.
     bool comingUpByReconnect = false;
     // The session that was up went down with the link: if the next link finds
