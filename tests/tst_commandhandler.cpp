@@ -2,6 +2,7 @@
 #include "commandchannel.h"
 #include "commandhandler.h"
 #include "configmanager.h"
+#include "detaildialog.h"
 #include "fakeagent.h"
 #include "instancecommand.h"
 #include "instanceprotocol.h"
@@ -13,6 +14,7 @@
 #include "traycontroller.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLineEdit>
@@ -157,6 +159,13 @@ private slots:
         QVERIFY2(since >= before && since <= QDateTime::currentDateTime(), qPrintable(status.since));
         QCOMPARE(since.offsetFromUtc(), QDateTime::currentDateTime().offsetFromUtc());
         QCOMPARE(rig.count(QStringLiteral("stat")), 1);
+        // The counters have one reader: the detail dialog, opened after the
+        // command asked, still shows the agent's figures.
+        auto *details = rig.window->findChild<DetailDialog *>();
+        details->show();
+        QTRY_COMPARE(details->findChild<QLabel *>(QStringLiteral("labelBytesSent"))->text(),
+                     QStringLiteral("1.23 KB"));
+        details->hide();
 
         rig.agent.closeClients();
         QTRY_VERIFY(!rig.session()->isLinkUp());
