@@ -163,8 +163,7 @@ private slots:
         // command asked, still shows the agent's figures.
         auto *details = rig.window->findChild<DetailDialog *>();
         details->show();
-        QTRY_COMPARE(details->findChild<QLabel *>(QStringLiteral("labelBytesSent"))->text(),
-                     QStringLiteral("1.23 KB"));
+        QTRY_COMPARE(details->findChild<QLabel *>(QStringLiteral("labelBytesSent"))->text(), QStringLiteral("1.23 KB"));
         details->hide();
 
         rig.agent.closeClients();

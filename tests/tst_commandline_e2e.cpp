@@ -1,3 +1,4 @@
+#include "privatebus.h"
 #include "privatenetwork.h"
 #include "secretstore.h"
 #include "simulatorprocess.h"
@@ -162,6 +163,7 @@ private slots:
     void init();
     void commandsDriveTheRunningClient();
     void connectStartsTheClient();
+    void connectWaitsForThePassword();
 
 private:
     // The profiles "home" and "office" (password in the credential store),
@@ -372,6 +374,44 @@ void TestCommandLineEndToEnd::connectStartsTheClient()
     QCOMPARE(command(home, {QStringLiteral("--quit")}).exitCode, 0);
     QVERIFY(client.waitForFinished(5000));
     QCOMPARE(client.exitCode(), 0);
+}
+
+// A start with --connect whose client comes up before the credential store
+// has given back the profile's password connects once it has, not without it.
+void TestCommandLineEndToEnd::connectWaitsForThePassword()
+{
+    PrivateSessionBus bus;
+    QVERIFY(bus.isValid());
+    QVERIFY(bus.startKeyring());
+    QVERIFY(
+        bus.store(QStringLiteral("keychain.orvalin"), QStringLiteral("office"), QString::fromLatin1(storedPassword)));
+    UserHome home;
+    prepare(home);
+    home.environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    Agent agent(agentFiles.filePath(QStringLiteral("password")));
+    QVERIFY2(agent.started, agent.log.constData());
+
+    QVERIFY(bus.freezeKeyring());
+    QProcess client;
+    home.start(client, {QStringLiteral("--connect"), QStringLiteral("office"), QStringLiteral("--otp-stdin"),
+                        QStringLiteral("--wait")});
+    QVERIFY(client.waitForStarted(5000));
+    client.write(oneTimePassword + '\n');
+    client.closeWriteChannel();
+    // The link is up and the agent said it runs no session: only the
+    // password is missing.
+    QTRY_VERIFY_WITH_TIMEOUT(agent.log.contains("request \"status\""), 10000);
+    QTest::qWait(1500);
+    QVERIFY2(!agent.log.contains("request \"connect\""), agent.log.constData());
+
+    QVERIFY(bus.thawKeyring());
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += client.readAllStandardOutput()).endsWith('\n'), 20000);
+    QTRY_COMPARE(agent.count("connect to vpn.example.com as zhang.san"), 1);
+    QTRY_VERIFY2(agent.log.contains(QByteArray("session up: VPN address " + out.trimmed())),
+                 QByteArray(out + agent.log).constData());
+    QCOMPARE(command(home, {QStringLiteral("--quit")}).exitCode, 0);
+    QVERIFY(client.waitForFinished(5000));
 }
 
 int main(int argc, char *argv[])
