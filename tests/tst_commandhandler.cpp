@@ -13,6 +13,7 @@
 #include "testenv.h"
 #include "traycontroller.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QJsonArray>
@@ -21,6 +22,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTest>
+#include <QTimer>
 #include <QUuid>
 
 #include <memory>
@@ -300,6 +302,41 @@ private slots:
         // Waiting, the reply came once the session was down.
         if (wait && connected)
             QCOMPARE(rig.session()->state(), SessionController::State::Idle);
+    }
+
+    // A refusal's box still open when a later command connects is stale: it
+    // goes, as the user would not find it over a connected window.
+    void refusalBoxGoesWhenConnected()
+    {
+        Rig rig;
+        QVERIFY(rig.start());
+        rig.agent.answerError(QStringLiteral("connect"),
+                              QJsonObject{{QStringLiteral("message"), QStringLiteral("Bad OTP")}});
+        rig.run(connectTo(QStringLiteral("office"), QStringLiteral("1"), true));
+        std::optional<Reply> reply = rig.final();
+        QVERIFY(reply);
+        QCOMPARE(reply->reason, Reason::agentRefused);
+        // While the box waits for the user, the command of another start.
+        bool boxWasOpen = false;
+        QTimer::singleShot(300, rig.window.get(), [&] {
+            boxWasOpen = QApplication::activeModalWidget() != nullptr;
+            rig.agent.answer(QStringLiteral("connect"), QStringLiteral("connected"));
+            rig.agent.answer(QStringLiteral("status"), sessionStatus());
+            rig.run(connectTo(QStringLiteral("office"), QStringLiteral("2"), true));
+        });
+        // Without the mend the box would stay; this keeps the test from hanging in it.
+        bool leftOpen = false;
+        QTimer::singleShot(5000, rig.window.get(), [&] {
+            if (QWidget *box = QApplication::activeModalWidget()) {
+                leftOpen = true;
+                box->close();
+            }
+        });
+        QVERIFY(rig.final(8000));
+        QVERIFY(boxWasOpen);
+        QVERIFY(!leftOpen);
+        QVERIFY(rig.session()->isSessionConnected());
+        QVERIFY(!QApplication::activeModalWidget());
     }
 
     // A command that comes while the window is still starting waits for its

@@ -18,6 +18,7 @@
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QLineEdit>
+#include <QMessageBox>
 
 #include <utility>
 
@@ -333,8 +334,13 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
                 ui->statusBar->setText(message);
                 return;
             }
-            if (refusedAt == generation)
-                MessageBoxes::showError(window, message);
+            if (refusedAt != generation)
+                return;
+            QPointer<SessionController> self(this);
+            refusalOnScreen = message;
+            MessageBoxes::showError(window, message);
+            if (self)
+                refusalOnScreen.clear();
         },
         Qt::QueuedConnection);
 }
@@ -537,6 +543,14 @@ void SessionController::showSessionUp(const QString &host)
     setInputsEnabled(false);
     statusCard->setStatus(ConnectionStatusCard::Connected);
     statusCard->setServerText(host);
+    // A refusal still on screen is stale once a session is up: a command of
+    // another start connected while the box waited for the user.
+    if (!refusalOnScreen.isEmpty()) {
+        for (QMessageBox *box : window->findChildren<QMessageBox *>()) {
+            if (box->isVisible() && box->text() == refusalOnScreen)
+                box->done(QMessageBox::Ok);
+        }
+    }
 }
 
 void SessionController::takeOver(const QJsonObject &status)

@@ -166,6 +166,8 @@ private:
     bool sessionStatusKnown = false;
     QString sessionHostName;
     QDateTime sessionStartedAt;
+    // The refusal the "Error" box shows while it is open.
+    QString refusalOnScreen;
     // Whether the session coming up resumed a lost one.
     bool comingUpByReconnect = false;
     // The session that was up went down with the link: if the next link finds
