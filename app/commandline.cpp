@@ -22,6 +22,49 @@ const QStringList qtValueOptions{
 };
 const QStringList qtFlagOptions{QStringLiteral("reverse"), QStringLiteral("widgetcount")};
 
+// Columns a character takes on a terminal: two for the wide East Asian ones.
+int columns(QChar ch)
+{
+    const char16_t u = ch.unicode();
+    return (u >= 0x1100 && u <= 0x115F) || (u >= 0x2E80 && u <= 0xA4CF) || (u >= 0xAC00 && u <= 0xD7A3)
+                   || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F) || (u >= 0xFF00 && u <= 0xFF60)
+                   || (u >= 0xFFE0 && u <= 0xFFE6)
+               ? 2
+               : 1;
+}
+
+// Lines of at most `width` columns after `indent` spaces, broken at spaces
+// or next to wide characters (Chinese has no spaces).
+QString wrapped(const QString &text, int indent, int width)
+{
+    const QString margin(indent, QLatin1Char(' '));
+    QString out;
+    QString line;
+    int used = 0;
+    int breakAt = -1; // in `line`: where the next line may start
+    for (const QChar ch : text) {
+        if (columns(ch) == 2 && !line.isEmpty())
+            breakAt = int(line.size());
+        line += ch;
+        used += columns(ch);
+        if (ch == QLatin1Char(' '))
+            breakAt = int(line.size());
+        else if (columns(ch) == 2)
+            breakAt = int(line.size());
+        if (used > width && breakAt > 0) {
+            out += margin + line.left(breakAt).trimmed() + QLatin1Char('\n');
+            line = line.mid(breakAt);
+            used = 0;
+            for (const QChar rest : std::as_const(line))
+                used += columns(rest);
+            breakAt = -1;
+        }
+    }
+    if (!line.trimmed().isEmpty())
+        out += margin + line.trimmed() + QLatin1Char('\n');
+    return out;
+}
+
 QCommandLineOption hidden(QCommandLineOption option)
 {
     option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -149,8 +192,8 @@ QString CommandLine::error() const
 
 QString CommandLine::helpText(const QString &program)
 {
-    const auto row = [](const QString &option, const QString &text) {
-        return QStringLiteral("  %1\n      %2\n").arg(option, text);
+    const auto row = [](const QString &option, const QString &text) -> QString {
+        return QStringLiteral("  ") + option + QLatin1Char('\n') + wrapped(text, 6, 72);
     };
     QString text = tr("Usage: %1 [command]").arg(program) + QStringLiteral("\n\n");
     text += tr("Without a command the client opens, or the running one comes to the front.") + QStringLiteral("\n");

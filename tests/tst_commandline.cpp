@@ -350,11 +350,27 @@ void TestCommandLine::statusInChinese()
     QCoreApplication::removeTranslator(&translator);
     QCOMPARE(lines, QStringLiteral("状态：已连接\n配置：office\n发送字节：1.00 KB\n"));
     QVERIFY2(help.contains(QStringLiteral("退出状态：")), qPrintable(help));
+    // Chinese has no spaces to break at: the help still fits a terminal.
+    QVERIFY2(widestLine(help) <= 78, qPrintable(help));
+}
+
+// The widest line of `text` on a terminal, wide East Asian characters as two columns.
+int widestLine(const QString &text)
+{
+    int widest = 0;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        int width = 0;
+        for (const QChar ch : line)
+            width += ch.unicode() >= 0x2E80 ? 2 : 1;
+        widest = qMax(widest, width);
+    }
+    return widest;
 }
 
 void TestCommandLine::helpListsExitStatuses()
 {
     const QString help = CommandLine::helpText(QStringLiteral("KestrumSSLVPN"));
+    QVERIFY2(widestLine(help) <= 78, qPrintable(help));
     for (const char *line : {"  0  done", "  1  refused or failed", "  2  usage error",
                              "  3  the client is not running", "  4  timed out"})
         QVERIFY2(help.contains(QLatin1String(line)), line);
