@@ -43,15 +43,10 @@ QString wrapped(const QString &text, int indent, int width)
     int used = 0;
     int breakAt = -1; // in `line`: where the next line may start
     for (const QChar ch : text) {
-        if (columns(ch) == 2 && !line.isEmpty())
+        const int wide = columns(ch);
+        if (wide == 2 && !line.isEmpty())
             breakAt = int(line.size());
-        line += ch;
-        used += columns(ch);
-        if (ch == QLatin1Char(' '))
-            breakAt = int(line.size());
-        else if (columns(ch) == 2)
-            breakAt = int(line.size());
-        if (used > width && breakAt > 0) {
+        if (used + wide > width && breakAt > 0) {
             out += margin + line.left(breakAt).trimmed() + QLatin1Char('\n');
             line = line.mid(breakAt);
             used = 0;
@@ -59,6 +54,10 @@ QString wrapped(const QString &text, int indent, int width)
                 used += columns(rest);
             breakAt = -1;
         }
+        line += ch;
+        used += wide;
+        if (ch == QLatin1Char(' ') || wide == 2)
+            breakAt = int(line.size());
     }
     if (!line.trimmed().isEmpty())
         out += margin + line.trimmed() + QLatin1Char('\n');

@@ -14,6 +14,21 @@ using InstanceCommand::Reply;
 using InstanceCommand::Status;
 using Mode = CommandLine::Mode;
 
+namespace {
+// The widest line of `text` on a terminal, wide East Asian characters as two columns.
+int widestLine(const QString &text)
+{
+    int widest = 0;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        int width = 0;
+        for (const QChar ch : line)
+            width += ch.unicode() >= 0x2E80 ? 2 : 1;
+        widest = qMax(widest, width);
+    }
+    return widest;
+}
+} // namespace
+
 Q_DECLARE_METATYPE(CommandLine::Mode)
 Q_DECLARE_METATYPE(InstanceCommand::Action)
 
@@ -352,19 +367,6 @@ void TestCommandLine::statusInChinese()
     QVERIFY2(help.contains(QStringLiteral("退出状态：")), qPrintable(help));
     // Chinese has no spaces to break at: the help still fits a terminal.
     QVERIFY2(widestLine(help) <= 78, qPrintable(help));
-}
-
-// The widest line of `text` on a terminal, wide East Asian characters as two columns.
-int widestLine(const QString &text)
-{
-    int widest = 0;
-    for (const QString &line : text.split(QLatin1Char('\n'))) {
-        int width = 0;
-        for (const QChar ch : line)
-            width += ch.unicode() >= 0x2E80 ? 2 : 1;
-        widest = qMax(widest, width);
-    }
-    return widest;
 }
 
 void TestCommandLine::helpListsExitStatuses()
