@@ -17,6 +17,8 @@ const QString ConnectionHistory::reconnectRefused = QStringLiteral("reconnect-re
 const QString ConnectionHistory::closedByServer = QStringLiteral("closed");
 const QString ConnectionHistory::disconnected = QStringLiteral("disconnected");
 const QString ConnectionHistory::linkLost = QStringLiteral("link-lost");
+const QString ConnectionHistory::linkRestored = QStringLiteral("link-restored");
+const QString ConnectionHistory::takenOver = QStringLiteral("taken-over");
 
 namespace {
 
@@ -101,6 +103,11 @@ QDateTime ConnectionHistory::eventTime(const QJsonObject &event)
 bool ConnectionHistory::endsSession(const QString &event)
 {
     return event == lost || event == closedByServer || event == disconnected || event == linkLost;
+}
+
+bool ConnectionHistory::startsSession(const QString &event)
+{
+    return event == connected || event == reconnected || event == takenOver;
 }
 
 bool ConnectionHistory::record(const QString &event, const QJsonObject &fields, const QDateTime &at)
@@ -199,6 +206,11 @@ ConnectionHistory::Summary ConnectionHistory::summarise(const QList<QJsonObject>
             ++summary.losses;
         if (name == connected || name == reconnected) {
             upSince = time;
+        } else if (name == takenOver) {
+            // A session this client started and never saw end (it was killed)
+            // is the one taken over: its stretch runs on from its start.
+            if (!upSince.isValid())
+                upSince = time;
         } else if (endsSession(name)) {
             // The stored duration holds even when the start fell out of the file.
             if (event.contains(QLatin1String("duration")))

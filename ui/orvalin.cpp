@@ -3,6 +3,8 @@
 
 #include "abouttab.h"
 #include "agentconfig.h"
+#include "agentlink.h"
+#include "agentlinknotice.h"
 #include "appglobals.h"
 #include "configmanager.h"
 #include "connectionstatuscard.h"
@@ -199,16 +201,20 @@ void Orvalin::afterShowOneTime()
         if (session->isSessionConnected())
             disconnectVPN();
     });
+    // One client for the window's life, whose socket the link reopens: the
+    // other areas keep its pointer and the push handlers stay registered.
     rpcClient = new JsonRpcWebSocketClient(this);
-    connect(rpcClient, &JsonRpcWebSocketClient::error, this, &Orvalin::onLinkFailed);
-    connect(rpcClient, &JsonRpcWebSocketClient::disconnected, this, &Orvalin::onLinkFailed);
-    connect(rpcClient, &JsonRpcWebSocketClient::connected, this, &Orvalin::configVPN);
+    agentLink = new AgentLink(rpcClient, this);
+    linkNotice = new AgentLinkNotice(agentLink, ui->statusBar, this);
+    connect(agentLink, &AgentLink::linkUp, this, &Orvalin::onLinkUp);
+    connect(agentLink, &AgentLink::linkDown, this, &Orvalin::onLinkDown);
     session->setClient(rpcClient);
+    session->setLink(agentLink);
     detailDialog->setClient(rpcClient);
     softwareTab->setClient(rpcClient);
     routingRulesTab->setClient(rpcClient);
     session->registerPushHandlers();
-    rpcClient->connectToServer(agentUrl);
+    agentLink->open(agentUrl);
 }
 
 void Orvalin::configVPN()
@@ -221,16 +227,22 @@ void Orvalin::configVPN()
                            [this](const QJsonValue &reply) { ui->statusBar->setText(reply.toString()); });
 }
 
-void Orvalin::onLinkFailed()
+void Orvalin::onLinkUp()
 {
-    // A drop can come as an error and a close together; once is enough.
-    if (linkLost)
-        return;
-    linkLost = true;
-    session->linkLost();
-    ui->statusBar->setText(rpcClient && rpcClient->isAgentRefused()
-                               ? tr("tunwarden identity check failed, please contact your administrator")
-                               : QStringLiteral("无法连接到 tunwarden，请重新安装软件！"));
+    if (agentLink->restoredCount() > 0)
+        session->linkRestored();
+    ui->buttonConnect->setEnabled(true);
+    configVPN();
+    // After "config": does the agent already run a session?
+    session->probeAgentSession();
+}
+
+void Orvalin::onLinkDown(bool wasUp)
+{
+    session->linkLost(wasUp);
+    // The fixed text (or the identity refusal) with the next try; the link
+    // tries again by itself.
+    linkNotice->show();
     ui->buttonConnect->setEnabled(false);
     emit vpnClosed();
     showWindowAgain(this);

@@ -10,6 +10,8 @@ class Orvalin;
 }
 
 class AboutTab;
+class AgentLink;
+class AgentLinkNotice;
 class ConnectionStatusCard;
 class DetailDialog;
 class JsonRpcWebSocketClient;
@@ -62,15 +64,17 @@ private slots:
 private:
     void nameStatusValues();
     void afterShowOneTime();
-    void onLinkFailed();
+    void onLinkUp();
+    void onLinkDown(bool wasUp);
     void onProfileKeyRestored(const QString &profile);
 
     std::unique_ptr<Ui::Orvalin> ui;
     JsonRpcWebSocketClient *rpcClient = nullptr;
+    AgentLink *agentLink = nullptr;
+    AgentLinkNotice *linkNotice = nullptr;
     ProfileManager *profileManager = nullptr;
     QUrl agentUrl;
     bool initialised = false;
-    bool linkLost = false;
     TrayController *tray = nullptr;
     SettingsTab *settingsTab = nullptr;
     ConnectionStatusCard *statusCard = nullptr;

@@ -1,6 +1,7 @@
 #include "sessioncontroller.h"
 #include "ui_orvalin.h"
 
+#include "agentlink.h"
 #include "appglobals.h"
 #include "configmanager.h"
 #include "connectionstatuscard.h"
@@ -10,6 +11,7 @@
 #include "orvalin.h"
 #include "profilemanager.h"
 #include "sessionformat.h"
+#include "sessiontakeover.h"
 #include "traycontroller.h"
 #include "windowforward.h"
 
@@ -61,6 +63,16 @@ void SessionController::setDetailDialog(DetailDialog *dialog)
 void SessionController::setClient(JsonRpcWebSocketClient *client)
 {
     rpcClient = client;
+}
+
+void SessionController::setLink(AgentLink *agentLink)
+{
+    link = agentLink;
+}
+
+AgentLink *SessionController::agentLink() const
+{
+    return link;
 }
 
 bool SessionController::isSessionConnected() const
@@ -126,40 +138,34 @@ QStringList SessionController::heldSecrets() const
 
 ConnectionHistory &SessionController::history()
 {
-    return connectionHistory;
+    return recorder.history();
 }
 
 void SessionController::recordEvent(const QString &event, const QJsonObject &fields)
 {
-    flushPendingUp();
-    QJsonObject entry = fields;
-    entry.insert(QStringLiteral("profile"), currentProfileName);
-    entry.insert(QStringLiteral("host"), currentProfile.value(QLatin1String("host")).toString());
-    if (sessionConnected && ConnectionHistory::endsSession(event))
-        entry.insert(QStringLiteral("duration"), sessionStartedAt.secsTo(connectionHistory.now()));
-    connectionHistory.record(event, entry);
+    recorder.setSubject(currentProfileName, currentProfile.value(QLatin1String("host")).toString());
+    recorder.record(event, fields);
 }
 
-void SessionController::flushPendingUp(const QString &vpnAddress)
+void SessionController::linkLost(bool wasUp)
 {
-    if (pendingUpEvent.isEmpty())
-        return;
-    const QString event = std::exchange(pendingUpEvent, QString());
-    connectionHistory.record(
-        event,
-        QJsonObject{{QStringLiteral("profile"), currentProfileName},
-                    {QStringLiteral("host"), currentProfile.value(QLatin1String("host")).toString()},
-                    {QStringLiteral("address"), vpnAddress}},
-        sessionStartedAt);
+    sessionCutByLink = sessionConnected;
+    probePending = false;
+    // An agent not reached yet (not running at start) has lost no link.
+    if (wasUp) {
+        recorder.setSubject(currentProfileName, currentProfile.value(QLatin1String("host")).toString());
+        recorder.linkLost(sessionConnected);
+    }
 }
 
-void SessionController::linkLost()
+void SessionController::linkRestored()
 {
-    // An agent that was never reached before any session (not running at
-    // start) is no event of a session.
-    if (generation == 0)
-        return;
-    recordEvent(ConnectionHistory::linkLost);
+    recorder.linkRestored();
+}
+
+quint64 SessionController::linkEpoch() const
+{
+    return link ? link->epoch() : 0;
 }
 
 bool SessionController::linkUp() const
@@ -250,8 +256,9 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
         if (!reconnectStillCurrent)
             return;
         const quint64 startedAt = generation;
-        QTimer::singleShot(retryAfterRefusedReconnectMs, window, [this, startedAt] {
-            if (stillPending(startedAt))
+        const quint64 epoch = linkEpoch();
+        QTimer::singleShot(retryAfterRefusedReconnectMs, window, [this, startedAt, epoch] {
+            if (stillPending(startedAt, epoch))
                 retryAfterRefusedReconnect();
         });
         return;
@@ -304,9 +311,30 @@ void SessionController::getVPNStatus()
                            [this](const QJsonValue &reply) { onStatus(reply); });
 }
 
+void SessionController::probeAgentSession()
+{
+    if (!linkUp())
+        return;
+    probePending = true;
+    getVPNStatus();
+}
+
 void SessionController::onStatus(const QJsonValue &reply)
 {
     const QJsonObject status = reply.toObject();
+    // A reply arrives only on the link that carried its request, so while the
+    // probe is out the first reply is its answer.
+    if (probePending) {
+        probePending = false;
+        probedEpoch = linkEpoch();
+        if (!sessionConnected) {
+            if (reply.isObject() && !status.contains(QLatin1String("code")))
+                takeOver(status);
+            else
+                runPendingAutomaticConnection();
+            return;
+        }
+    }
     // "code" means there is no session to report on. A reply that arrives
     // after the session has ended would fill the idle window with the old
     // figures and hand the old routes to the next session.
@@ -328,7 +356,7 @@ void SessionController::onStatus(const QJsonValue &reply)
 
     // The routes are fixed for a session: take them from its first status.
     if (!ui->buttonDetails->isEnabled()) {
-        flushPendingUp(fields.vpnAddress);
+        recorder.firstStatus(fields.vpnAddress);
         ui->buttonDetails->setEnabled(true);
         if (detailDialog) {
             detailDialog->setRoutes(status.value(QLatin1String("SplitExclude")).toArray(),
@@ -405,10 +433,13 @@ void SessionController::onSessionLost(const QJsonValue &reply)
     ui->statusBar->setText(reply.toString());
     recordEvent(ConnectionHistory::lost, QJsonObject{{QStringLiteral("message"), reply.toString()}});
     emit window->vpnClosed();
-    if (!disconnectRequested) {
+    // A session taken over from the agent without knowing its profile has no
+    // parameters to resume with.
+    if (!disconnectRequested && !currentProfile.isEmpty()) {
         const quint64 startedAt = generation;
-        QTimer::singleShot(reconnectDelayMs, window, [this, startedAt] {
-            if (stillPending(startedAt))
+        const quint64 epoch = linkEpoch();
+        QTimer::singleShot(reconnectDelayMs, window, [this, startedAt, epoch] {
+            if (stillPending(startedAt, epoch))
                 connectVPN(true);
         });
     }
@@ -420,20 +451,12 @@ void SessionController::sessionUp()
     if (rpcClient)
         rpcClient->getEnabledAppSplitRules();
     ++generation;
-    sessionStartedAt = connectionHistory.now();
-    pendingUpEvent = comingUpByReconnect ? ConnectionHistory::reconnected : ConnectionHistory::connected;
-    comingUpByReconnect = false;
+    recorder.setSubject(currentProfileName, currentProfile.value(QLatin1String("host")).toString());
+    recorder.sessionUp(std::exchange(comingUpByReconnect, false));
     sessionConnected = true;
     disconnectRequested = false;
-    // Connected image, "连接网关" disabled and "断开网关" enabled.
-    if (tray)
-        tray->trayConnected();
-    ui->buttonConnect->setText(QCoreApplication::translate("Orvalin", "Disconnect"));
-    setInputsEnabled(false);
-
     const QString host = currentProfile.value(QLatin1String("host")).toString();
-    statusCard->setStatus(ConnectionStatusCard::Connected);
-    statusCard->setServerText(host);
+    showSessionUp(host);
     if (tray)
         tray->closeToTrayIfWanted(host);
 
@@ -446,9 +469,64 @@ void SessionController::sessionUp()
     statusTimer.start(statusPollMs);
 }
 
+void SessionController::showSessionUp(const QString &host)
+{
+    // Connected image, "连接网关" disabled and "断开网关" enabled.
+    if (tray)
+        tray->trayConnected();
+    ui->buttonConnect->setText(QCoreApplication::translate("Orvalin", "Disconnect"));
+    setInputsEnabled(false);
+    statusCard->setStatus(ConnectionStatusCard::Connected);
+    statusCard->setServerText(host);
+}
+
+void SessionController::takeOver(const QJsonObject &status)
+{
+    // The agent runs a session: nothing may start a second one.
+    pendingAutoLogin.clear();
+    ++generation;
+
+    const QString lastName = configManager->config.value(QLatin1String("lastProfile")).toString();
+    const QJsonObject stored = profileManager ? profileManager->profiles.value(lastName).toObject() : QJsonObject();
+    // The window's own session, cut off with the link, or one that a previous
+    // run of the client left up when it stopped without a word.
+    const bool ownSession = std::exchange(sessionCutByLink, false) && currentProfileName == lastName;
+    const QJsonObject previous
+        = ownSession
+              ? QJsonObject{{QStringLiteral("profile"), currentProfileName},
+                            {QStringLiteral("host"), currentProfile.value(QLatin1String("host")).toString()},
+                            {QStringLiteral("address"), lastStatus.value(QLatin1String("VPNAddress")).toString()}}
+              : recorder.unendedSession();
+    const SessionTakeover::Owner owner
+        = SessionTakeover::identify(status, lastName, stored.value(QLatin1String("host")).toString(), previous);
+    if (!owner.known) {
+        // Not knowing whose session it is, nothing is resumed with a profile's password.
+        currentProfile = QJsonObject();
+        currentProfileName.clear();
+    } else if (!ownSession) {
+        // The window's own "connect" parameters (with their one-time password)
+        // stay; otherwise the stored profile stands in for them.
+        currentProfile = connectParameters(stored, QString());
+        currentProfileName = lastName;
+    }
+
+    recorder.setSubject(currentProfileName, owner.host);
+    recorder.sessionTakenOver(status.value(QLatin1String("VPNAddress")).toString(), owner.since);
+    sessionConnected = true;
+    disconnectRequested = false;
+    // The session-up look, but the window stays where it is: nobody asked for
+    // a connection that would close it into the tray.
+    showSessionUp(owner.host);
+    // Labels, routes and Details from the reply at hand.
+    onStatus(status);
+    if (rpcClient)
+        rpcClient->getEnabledAppSplitRules();
+    statusTimer.start(statusPollMs);
+}
+
 void SessionController::sessionDown()
 {
-    flushPendingUp();
+    recorder.sessionDown();
     sessionConnected = false;
     // Whatever was in flight has lost its session or its link.
     ui->progressBar->stop();
@@ -479,20 +557,45 @@ void SessionController::setInputsEnabled(bool enabled)
     ui->tabSetting->setEnabled(enabled);
 }
 
-bool SessionController::stillPending(quint64 startedAt) const
+bool SessionController::stillPending(quint64 startedAt, quint64 epoch) const
 {
-    return startedAt == generation && !sessionConnected && !disconnectRequested;
+    return startedAt == generation && epoch == linkEpoch() && !sessionConnected && !disconnectRequested;
 }
+
+namespace {
+bool automaticConnectionWanted(const QString &profileName)
+{
+    const QJsonObject &config = configManager->config;
+    return config.value(QLatin1String("autoLogin")).toBool(false)
+           && config.value(QLatin1String("lastProfile")).toString() == profileName;
+}
+} // namespace
 
 void SessionController::scheduleAutomaticConnection(const QString &profileName)
 {
     const quint64 startedAt = generation;
     QTimer::singleShot(automaticConnectionDelayMs, window, [this, profileName, startedAt] {
-        if (!stillPending(startedAt))
+        // The user has acted meanwhile, or a session is up. The link may have
+        // come and gone: the automatic connection waits for the agent, not for one link.
+        if (startedAt != generation || sessionConnected || disconnectRequested
+            || !automaticConnectionWanted(profileName))
             return;
-        const QJsonObject &config = configManager->config;
-        if (config.value(QLatin1String("autoLogin")).toBool(false)
-            && config.value(QLatin1String("lastProfile")).toString() == profileName)
-            connectVPN(false);
+        // Until the agent has said that it runs no session, a "connect" could
+        // start a second one: the probe's answer lets it go.
+        if (!linkUp() || probedEpoch != linkEpoch() || probePending) {
+            pendingAutoLogin = profileName;
+            autoLoginGeneration = startedAt;
+            return;
+        }
+        connectVPN(false);
     });
+}
+
+void SessionController::runPendingAutomaticConnection()
+{
+    const QString profileName = std::exchange(pendingAutoLogin, QString());
+    if (profileName.isEmpty() || autoLoginGeneration != generation || sessionConnected || disconnectRequested
+        || !automaticConnectionWanted(profileName))
+        return;
+    connectVPN(false);
 }

@@ -145,6 +145,14 @@
         <translation>与代理的连接中断</translation>
     </message>
     <message>
+        <source>Agent link restored</source>
+        <translation>与代理的连接已恢复</translation>
+    </message>
+    <message>
+        <source>Session taken over</source>
+        <translation>已接管运行中的会话</translation>
+    </message>
+    <message>
         <source>Last 24 hours: sessions %1, connected %2, losses %3</source>
         <translation>最近 24 小时：会话 %1 次，连接时长 %2，中断 %3 次</translation>
     </message>
@@ -298,6 +306,16 @@
     <message>
         <source>tunwarden identity check failed, please contact your administrator</source>
         <translation>tunwarden 身份校验失败，请联系管理员</translation>
+    </message>
+    <message numerus="yes">
+        <source>(retry in %n s)</source>
+        <translation>
+            <numerusform>（%n 秒后重试）</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>(retrying…)</source>
+        <translation>（正在重试…）</translation>
     </message>
 </context>
 <context>

@@ -46,6 +46,15 @@ bool parseScenario(const QStringList &arguments, Scenario &scenario, int &exitCo
                       QStringLiteral("Drop each client's WebSocket link SECONDS after it opened."),
                       QStringLiteral("SECONDS")});
     parser.addOption(
+        {QStringLiteral("restart-after"),
+         QStringLiteral("Restart like a service SECONDS after start: close every link, stop listening for %1 s, "
+                        "listen again. The session ends with it unless --keep-sessions.")
+             .arg(restartPauseSeconds),
+         QStringLiteral("SECONDS")});
+    parser.addOption({QStringLiteral("keep-sessions"),
+                      QStringLiteral("Keep the session up across --restart-after, as a service restart that "
+                                     "leaves the tunnel up does.")});
+    parser.addOption(
         {QStringLiteral("delay"), QStringLiteral("Delay every reply by MS milliseconds."), QStringLiteral("MS")});
 
     if (!parser.parse(arguments)) {
@@ -71,6 +80,7 @@ bool parseScenario(const QStringList &arguments, Scenario &scenario, int &exitCo
         || !readNumber(parser, QStringLiteral("lose-after"), day, scenario.loseAfterSeconds, error)
         || !readNumber(parser, QStringLiteral("end-after"), day, scenario.endAfterSeconds, error)
         || !readNumber(parser, QStringLiteral("drop-after"), day, scenario.dropAfterSeconds, error)
+        || !readNumber(parser, QStringLiteral("restart-after"), day, scenario.restartAfterSeconds, error)
         || !readNumber(parser, QStringLiteral("delay"), 600000, scenario.delayMs, error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         exitCode = 2;
@@ -86,5 +96,11 @@ bool parseScenario(const QStringList &arguments, Scenario &scenario, int &exitCo
         }
     }
     scenario.refuseReconnect = parser.isSet(QStringLiteral("refuse-reconnect"));
+    scenario.keepSessions = parser.isSet(QStringLiteral("keep-sessions"));
+    if (scenario.keepSessions && scenario.restartAfterSeconds == 0) {
+        std::fprintf(stderr, "--keep-sessions goes with --restart-after\n");
+        exitCode = 2;
+        return false;
+    }
     return true;
 }
