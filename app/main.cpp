@@ -6,6 +6,7 @@
 #include "consoleio.h"
 #include "errorsink.h"
 #include "keychainclass.h"
+#include "leftoversavefiles.h"
 #include "messageboxes.h"
 #include "orvalin.h"
 #include "settingstab.h"
@@ -15,6 +16,7 @@
 #include "windowforward.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QLocale>
 #include <QStandardPaths>
@@ -22,6 +24,7 @@
 
 int main(int argc, char *argv[])
 {
+    const QDateTime startedAt = QDateTime::currentDateTime();
     qSetMessagePattern(logMessagePattern);
     QCoreApplication::setApplicationName(QStringLiteral("Orvalin"));
     configLocation = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
@@ -40,6 +43,9 @@ int main(int argc, char *argv[])
     SingleApplication app(argc, argv, false, SingleApplication::ScopeUser, 1000, QString(),
                           commandStart.secondaryStart());
     setErrorSink([](const QString &text) { MessageBoxes::showError(nullptr, text); });
+    // Past the single-instance guard, no other instance writes these files:
+    // a save copy from before this start was left by a save cut short.
+    LeftoverSaveFiles::remove(configLocation, LeftoverSaveFiles::storeFileNames(), startedAt);
 
     configManager = new ConfigManager;
     QTranslator translator;

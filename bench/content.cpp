@@ -46,10 +46,15 @@ QWidget *statusTab()
 {
     auto *tab = new QWidget;
     auto *grid = new QGridLayout(tab);
-    const QStringList titles{
-        QStringLiteral("Channel Type:"),   QStringLiteral("TLS CipherSuite:"), QStringLiteral("DTLS CipherSuite:"),
-        QStringLiteral("DTLS Port:"),      QStringLiteral("Server Address:"),  QStringLiteral("Local Address:"),
-        QStringLiteral("VPN Address:"),    QStringLiteral("MTU:"),             QStringLiteral("DNS:")};
+    const QStringList titles{QStringLiteral("Channel Type:"),
+                             QStringLiteral("TLS CipherSuite:"),
+                             QStringLiteral("DTLS CipherSuite:"),
+                             QStringLiteral("DTLS Port:"),
+                             QStringLiteral("Server Address:"),
+                             QStringLiteral("Local Address:"),
+                             QStringLiteral("VPN Address:"),
+                             QStringLiteral("MTU:"),
+                             QStringLiteral("DNS:")};
     for (int row = 0; row < titles.size(); ++row) {
         grid->addWidget(new QLabel(titles.at(row)), row, 0);
         auto *value = new QLabel;
@@ -99,11 +104,11 @@ QWidget *settingTab()
 {
     auto *tab = new QWidget;
     auto *column = new QVBoxLayout(tab);
-    for (const QString &text : {QStringLiteral("启动时自动连接上次使用的 VPN"), QStringLiteral("开机自动启动"),
-                                QStringLiteral("VPN 连接成功后最小化当前窗口"),
-                                QStringLiteral("若服务器证书不可信，终止连接"), QStringLiteral("启用调试日志"),
-                                QStringLiteral("Cisco 协议兼容模式"), QStringLiteral("禁用 DTLS 通道"),
-                                QStringLiteral("使用本地语言显示界面")})
+    for (const QString &text :
+         {QStringLiteral("启动时自动连接上次使用的 VPN"), QStringLiteral("开机自动启动"),
+          QStringLiteral("VPN 连接成功后最小化当前窗口"), QStringLiteral("若服务器证书不可信，终止连接"),
+          QStringLiteral("启用调试日志"), QStringLiteral("Cisco 协议兼容模式"), QStringLiteral("禁用 DTLS 通道"),
+          QStringLiteral("使用本地语言显示界面")})
         column->addWidget(new QCheckBox(text));
     auto *themeRow = new QHBoxLayout;
     themeRow->addWidget(new QLabel(QStringLiteral("主题:")));
@@ -122,16 +127,16 @@ QWidget *aboutTab()
     column->addWidget(new QLabel(QStringLiteral(
         "<p align=\"center\"><span style=\"font-size:18pt; font-weight:600; color:#2563EB;\">Kestrum SSLVPN "
         "Client</span></p>")));
-    column->addWidget(new QLabel(QStringLiteral(
-        "<p align=\"center\"><span style=\"color:#64748B;\">© 2024 Kestrum Networks</span> <a "
-        "href=\"https://www.kestrum.example/\">www.kestrum.example</a></p>")));
+    column->addWidget(new QLabel(
+        QStringLiteral("<p align=\"center\"><span style=\"color:#64748B;\">© 2024 Kestrum Networks</span> <a "
+                       "href=\"https://www.kestrum.example/\">www.kestrum.example</a></p>")));
     for (const QString &text :
          {QStringLiteral("Connection logs"), QStringLiteral("Security tips"), QStringLiteral("Export diagnostics")})
         column->addWidget(new QPushButton(text));
     column->addWidget(new QLabel(QStringLiteral("<p align=\"center\"><a "
                                                 "href=\"https://www.kestrum.example/sslvpn/help/\">使用帮助</a></p>")));
-    column->addWidget(new QLabel(
-        QStringLiteral("<p align=\"center\"><a href=\"https://www.kestrum.example/sslvpn/releases/\">最新版本</a></p>")));
+    column->addWidget(new QLabel(QStringLiteral(
+        "<p align=\"center\"><a href=\"https://www.kestrum.example/sslvpn/releases/\">最新版本</a></p>")));
     return tab;
 }
 

@@ -23,7 +23,11 @@ bin=$1 work=$2 seconds=$3
 ip link set lo up 2>/dev/null || true
 ticks() { awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat"; }
 mkdir -p "$work/home" "$work/config" "$work/tmp"
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp" QT_QPA_PLATFORM=offscreen
+mkdir -m 0700 "$work/run"
+# A runtime folder of its own: a client the user already runs would otherwise
+# take this one for a second instance and end it.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp" XDG_RUNTIME_DIR="$work/run"
+export QT_QPA_PLATFORM=offscreen
 "$bin/KestrumSSLVPN" 2>/dev/null & client=$!
 "$bin/bench_floor" 2>/dev/null & floor=$!
 # Past start-up and the client's first, quicker tries.

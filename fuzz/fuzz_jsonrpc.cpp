@@ -2,6 +2,7 @@
 // session's handlers registered under their ids the way the window does.
 #include "fuzzsupport.h"
 
+#include "boundedtext.h"
 #include "jsonrpcwebsocketclient.h"
 #include "sessionformat.h"
 
@@ -9,6 +10,10 @@
 #include <QMetaObject>
 
 namespace {
+
+constexpr qint64 maxMessage = 512;
+// Messages handed to a callback so far.
+int deliveries = 0;
 
 void readRoutes(const QJsonValue &value)
 {
@@ -28,12 +33,34 @@ void readRoutes(const QJsonValue &value)
     }
 }
 
+// The agent's texts go to the screen and into the history only bounded: a
+// cut text is a beginning of the text and "…", within its bound, and a pair
+// of surrogates is never cut in two.
+void boundText(const QString &text)
+{
+    const QString shown = BoundedText::cut(text, BoundedText::shownLength);
+    const QString stored = BoundedText::cutUtf8(text, BoundedText::storedBytes);
+    if (shown.size() > BoundedText::shownLength || stored.toUtf8().size() > BoundedText::storedBytes)
+        abort();
+    for (const QString &kept : {shown, stored}) {
+        if (kept == text)
+            continue;
+        if (!kept.endsWith(BoundedText::ellipsis) || !text.startsWith(kept.chopped(1))
+            || (text.isValidUtf16() && !kept.isValidUtf16()))
+            abort();
+    }
+}
+
 JsonRpcWebSocketClient *makeClient()
 {
     fuzzInitialise();
     auto *client = new JsonRpcWebSocketClient;
+    // The link drops messages over its size bound before they are parsed. The
+    // bound here is small, so that inputs fall on both sides of it.
+    client->setMaxMessageSize(maxMessage);
     // status
     client->registerCallback(0, [](const QJsonValue &reply) {
+        ++deliveries;
         const QJsonObject status = reply.toObject();
         if (!status.contains(QLatin1String("code")))
             SessionFormat::readStatus(status);
@@ -43,13 +70,15 @@ JsonRpcWebSocketClient *makeClient()
     // an object carries "message".
     for (int id : {1, 2, 3, 4, 6})
         client->registerCallback(id, [](const QJsonValue &reply) {
+            ++deliveries;
             if (reply.isObject())
-                reply.toObject().value(QLatin1String("message")).toString();
+                boundText(reply.toObject().value(QLatin1String("message")).toString());
             else
-                reply.toString();
+                boundText(reply.toString());
         });
     // stat: byte counters.
     client->registerCallback(7, [](const QJsonValue &reply) {
+        ++deliveries;
         const QJsonObject stat = reply.toObject();
         for (auto it = stat.constBegin(); it != stat.constEnd(); ++it)
             SessionFormat::formatBytes(it.value().toDouble());
@@ -64,6 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static JsonRpcWebSocketClient *const client = makeClient();
     const QString frame = QString::fromUtf8(fuzzBytes(data, size));
+    const int before = deliveries;
     QMetaObject::invokeMethod(client, "onTextMessageReceived", Qt::DirectConnection, Q_ARG(QString, frame));
+    // A message over the bound reaches no callback.
+    if (frame.toUtf8().size() > maxMessage && deliveries != before)
+        abort();
     return 0;
 }

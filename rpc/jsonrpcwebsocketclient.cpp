@@ -4,7 +4,10 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTimer>
 #include <QWebSocket>
+
+#include <algorithm>
 
 namespace {
 
@@ -29,17 +32,10 @@ JsonRpcWebSocketClient::JsonRpcWebSocketClient(QObject *parent)
     : QObject(parent)
     , webSocket(new QWebSocket(QString(), QWebSocketProtocol::VersionLatest))
 {
+    setMaxMessageSize(DefaultMaxMessageSize);
     connect(webSocket, &QWebSocket::connected, this, &JsonRpcWebSocketClient::onSocketConnected, Qt::DirectConnection);
-    connect(
-        webSocket, &QWebSocket::disconnected, this,
-        [this] {
-            // After an error the flag is already down and `error` has told the owner.
-            const bool wasConnected = socketConnected;
-            socketConnected = false;
-            if (wasConnected && !dropping)
-                emit disconnected();
-        },
-        Qt::DirectConnection);
+    connect(webSocket, &QWebSocket::disconnected, this, &JsonRpcWebSocketClient::onSocketDisconnected,
+            Qt::DirectConnection);
     // Qt 6.5 renamed the error signal.
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
     const auto socketError = &QWebSocket::errorOccurred;
@@ -108,6 +104,18 @@ bool JsonRpcWebSocketClient::isAgentRefused() const
     return agentRefused;
 }
 
+void JsonRpcWebSocketClient::setMaxMessageSize(qint64 bytes)
+{
+    maxIncoming = bytes;
+    webSocket->setMaxAllowedIncomingMessageSize(quint64(bytes));
+    webSocket->setMaxAllowedIncomingFrameSize(quint64(bytes));
+}
+
+qint64 JsonRpcWebSocketClient::maxMessageSize() const
+{
+    return maxIncoming;
+}
+
 void JsonRpcWebSocketClient::onSocketConnected()
 {
     // Whoever accepted this connection gets every password typed, so its
@@ -131,6 +139,46 @@ void JsonRpcWebSocketClient::onSocketConnected()
     }
     socketConnected = true;
     emit connected();
+}
+
+void JsonRpcWebSocketClient::onSocketDisconnected()
+{
+    // After an error the flag is already down and `error` has told the owner.
+    // A link this client aborts itself (to open it again) reports nothing.
+    const bool wasConnected = socketConnected;
+    socketConnected = false;
+    if (!wasConnected || dropping)
+        return;
+    // QWebSocket cannot skip a message it will not take: one over its size
+    // bound ends the link with "too much data" (without reading the message
+    // into memory), one that is not UTF-8 text with "wrong data" (Qt 6.4 also
+    // says so of a long text whose frames split a character). That one
+    // message is dropped, not the link: it is opened again, and its owner
+    // checked again, so that the session goes on. The same close sent by the
+    // agent (about a request of ours) is handled alike.
+    const QWebSocketProtocol::CloseCode code = webSocket->closeCode();
+    if (code == QWebSocketProtocol::CloseCodeTooMuchData || code == QWebSocketProtocol::CloseCodeWrongDatatype) {
+        ++droppedInARow;
+        if (code == QWebSocketProtocol::CloseCodeTooMuchData)
+            qWarning("Dropped a message from the agent over the limit of %lld bytes; opening the link again",
+                     maxIncoming);
+        else
+            qWarning("Dropped a message from the agent that is not valid UTF-8 text; opening the link again");
+        // At once the first time; an agent that keeps sending such messages
+        // is answered more and more slowly, up to once every 30 s.
+        const int delayMs = droppedInARow == 1 ? 0 : std::min(30000, 250 << std::min(droppedInARow - 2, 7));
+        QTimer::singleShot(delayMs, this, &JsonRpcWebSocketClient::reopen);
+        return;
+    }
+    emit disconnected();
+}
+
+void JsonRpcWebSocketClient::reopen()
+{
+    // Only a link that is still down, and not refused meanwhile, is opened.
+    if (agentRefused || socketConnected || webSocket->state() != QAbstractSocket::UnconnectedState)
+        return;
+    webSocket->open(serverUrl);
 }
 
 QByteArray JsonRpcWebSocketClient::encodeRequest(const QString &method, int id, const QJsonObject &params)
@@ -230,12 +278,21 @@ void JsonRpcWebSocketClient::onSplitRulesReply(const QJsonValue &reply)
 
 void JsonRpcWebSocketClient::onTextMessageReceived(const QString &message)
 {
+    // The socket enforces the bound already; checked here as well so that no
+    // other way in can pass a larger message on. A text takes at least as
+    // many UTF-8 bytes as UTF-16 units, so a longer one is not converted.
+    const QByteArray bytes = message.size() > maxIncoming ? QByteArray() : message.toUtf8();
+    if (message.size() > maxIncoming || bytes.size() > maxIncoming) {
+        qWarning("Dropped a message from the agent over the limit of %lld bytes", maxIncoming);
+        return;
+    }
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &parseError);
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         qWarning("Error parsing json document");
         return;
     }
+    droppedInARow = 0;
     const QJsonObject object = document.object();
     if (!object.contains(QLatin1String("id"))) {
         qWarning("Invalid result");

@@ -29,6 +29,10 @@ public:
     static constexpr int FirstReportSubmitId = 1000;
     static constexpr int FirstMyReportsId = 2000;
     static constexpr int FirstSplitRulesId = 3000;
+    // The largest message taken from the agent, in bytes. Real replies are a
+    // few kilobytes; a larger one is dropped, so a broken or hostile agent
+    // cannot fill the memory or hold up the window with it.
+    static constexpr qint64 DefaultMaxMessageSize = 1024 * 1024;
 
     explicit JsonRpcWebSocketClient(QObject *parent = nullptr);
     ~JsonRpcWebSocketClient() override;
@@ -42,6 +46,10 @@ public:
     // The link came up but its listener belongs to another user: nothing is
     // sent over it, and it counts as failed.
     bool isAgentRefused() const;
+
+    // The size bound on incoming messages (and their frames), in bytes.
+    void setMaxMessageSize(qint64 bytes);
+    qint64 maxMessageSize() const;
 
     void sendRequest(const QString &method, int id, const QJsonObject &params, const ReplyCallback &callback);
     void sendRequest(const QString &method, int id, const ReplyCallback &callback);
@@ -74,6 +82,8 @@ private slots:
 
 private:
     void onSocketConnected();
+    void onSocketDisconnected();
+    void reopen();
     void onAppReportReply(const QJsonValue &reply);
     void onMyAppReportsReply(const QJsonValue &reply);
     void onSplitRulesReply(const QJsonValue &reply);
@@ -85,5 +95,9 @@ private:
     bool dropping = false;
     QUrl serverUrl;
     QHash<int, ReplyCallback> callbacks;
+    qint64 maxIncoming = DefaultMaxMessageSize;
+    // Links ended in a row by a message that could not be taken; reset by
+    // the next message that is read. Paces the reopening.
+    int droppedInARow = 0;
     QWebSocket *webSocket = nullptr;
 };

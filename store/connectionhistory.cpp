@@ -1,7 +1,7 @@
 #include "connectionhistory.h"
 
 #include "appglobals.h"
-#include "storedfile.h"
+#include "boundedtext.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -24,6 +24,22 @@ namespace {
 
 constexpr qint64 daySeconds = 24 * 60 * 60;
 
+// Texts of an event cut to the stored bound; the agent decides how long its
+// messages are.
+QJsonObject bounded(QJsonObject event)
+{
+    for (const QString &key : event.keys()) {
+        const QJsonValue value = event.value(key);
+        if (!value.isString())
+            continue;
+        const QString text = value.toString();
+        const QString kept = BoundedText::cutUtf8(text, BoundedText::storedBytes);
+        if (kept.size() != text.size())
+            event.insert(key, kept);
+    }
+    return event;
+}
+
 // The event held by one line, or an empty object when the line is damaged.
 QJsonObject parseLine(const QByteArray &line)
 {
@@ -34,7 +50,7 @@ QJsonObject parseLine(const QByteArray &line)
     const QJsonObject event = document.object();
     if (!event.value(QLatin1String("event")).isString() || !ConnectionHistory::eventTime(event).isValid())
         return QJsonObject();
-    return event;
+    return bounded(event);
 }
 
 QList<QByteArray> readLines(const QString &path)
@@ -64,6 +80,11 @@ QString ConnectionHistory::path() const
     return filePath;
 }
 
+QString ConnectionHistory::previousPath() const
+{
+    return filePath + QStringLiteral(".1");
+}
+
 void ConnectionHistory::setClock(Clock source)
 {
     clock = std::move(source);
@@ -91,7 +112,7 @@ bool ConnectionHistory::startsSession(const QString &event)
 
 bool ConnectionHistory::record(const QString &event, const QJsonObject &fields, const QDateTime &at)
 {
-    QJsonObject entry = fields;
+    QJsonObject entry = bounded(fields);
     // With the offset written out, so a change of time zone or daylight
     // saving keeps the order and the durations readable.
     const QDateTime time = at.isValid() ? at : now();
@@ -107,47 +128,60 @@ bool ConnectionHistory::record(const QString &event, const QJsonObject &fields, 
     QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
     // A write cut short (a crash, a full disk) leaves a line without its end;
     // the new event starts on a line of its own so only the cut one is lost.
-    if (file.size() > 0 && file.seek(file.size() - 1) && file.read(1) != "\n")
+    // A file just as this object's last write left it needs no look.
+    const qint64 size = file.size();
+    if (size > 0 && size != sizeAfterWrite && file.seek(size - 1) && file.read(1) != "\n")
         line.prepend('\n');
-    if (file.write(line) != line.size())
+    if (file.write(line) != line.size() || !file.flush())
         return false;
     file.close();
+    sizeAfterWrite = size + line.size();
 
-    if (++lineCount > maxEvents)
-        return trim();
+    // A full file is not rewritten: it moves aside, whole, in one rename.
+    if (++lineCount >= maxEvents && !rotate() && !rotationFailed) {
+        rotationFailed = true;
+        qWarning("The connection history could not move %s aside; it goes on growing", qUtf8Printable(filePath));
+    }
     return true;
 }
 
-bool ConnectionHistory::trim()
+bool ConnectionHistory::rotate()
 {
-    QByteArray kept;
-    QList<QByteArray> lines = readLines(filePath);
-    lines.removeIf([](const QByteArray &line) { return parseLine(line).isEmpty(); });
-    if (lines.size() > maxEvents)
-        lines = lines.mid(lines.size() - maxEvents);
-    for (const QByteArray &line : std::as_const(lines))
-        kept += line.trimmed() + '\n';
-    if (!writeFileSafely(filePath, kept))
+    const QString previous = previousPath();
+    // A rename does not replace a file everywhere; what is lost if the
+    // program stops in between is the oldest part only.
+    if (QFile::exists(previous) && !QFile::remove(previous))
         return false;
-    lineCount = int(lines.size());
+    if (!QFile::rename(filePath, previous))
+        return false;
+    lineCount = 0;
+    sizeAfterWrite = -1;
     return true;
 }
 
 QList<QJsonObject> ConnectionHistory::events() const
 {
     QList<QJsonObject> out;
-    for (const QByteArray &line : readLines(filePath)) {
-        const QJsonObject event = parseLine(line);
-        if (!event.isEmpty())
-            out.append(event);
+    for (const QString &path : {previousPath(), filePath}) {
+        for (const QByteArray &line : readLines(path)) {
+            const QJsonObject event = parseLine(line);
+            if (!event.isEmpty())
+                out.append(event);
+        }
     }
+    if (out.size() > maxEvents)
+        out.remove(0, out.size() - maxEvents);
     return out;
 }
 
 bool ConnectionHistory::clear()
 {
     lineCount = 0;
-    return !QFile::exists(filePath) || QFile::remove(filePath);
+    sizeAfterWrite = -1;
+    bool removed = true;
+    for (const QString &path : {previousPath(), filePath})
+        removed = (!QFile::exists(path) || QFile::remove(path)) && removed;
+    return removed;
 }
 
 ConnectionHistory::Summary ConnectionHistory::summarise(const QList<QJsonObject> &events, const QDateTime &now)

@@ -1,5 +1,7 @@
 #include "redaction.h"
 
+#include "boundedtext.h"
+
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -52,6 +54,14 @@ QString redactSecrets(const QString &text, const QStringList &literals)
         escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
         if (escaped != value)
             out.replace(escaped, redactedMark);
+        // A text cut to its bound ends in "…": the beginning of a secret
+        // there is as much a secret as the whole.
+        if (out.contains(BoundedText::ellipsis)) {
+            for (const QString &form : {value, escaped}) {
+                for (qsizetype length = form.size() - 1; length > 0; --length)
+                    out.replace(form.left(length) + BoundedText::ellipsis, redactedMark + BoundedText::ellipsis);
+            }
+        }
     }
 
     out.replace(jsonMember(), QStringLiteral("\\1\"") + redactedMark + QStringLiteral("\""));

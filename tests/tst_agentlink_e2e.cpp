@@ -98,8 +98,14 @@ struct ClientHome
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), root.filePath(QStringLiteral("config")));
         environment.insert(QStringLiteral("TMPDIR"), root.filePath(QStringLiteral("tmp")));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // The instance guard lives in the runtime folder: a client of another
+        // test running at the same time must not count as this one's first.
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), root.filePath(QStringLiteral("run")));
         QDir().mkpath(root.filePath(QStringLiteral("home")));
         QDir().mkpath(root.filePath(QStringLiteral("tmp")));
+        QDir().mkpath(root.filePath(QStringLiteral("run")));
+        QFile::setPermissions(root.filePath(QStringLiteral("run")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         client.setProcessEnvironment(environment);
         client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         client.start(QStringLiteral(ORVALIN_BIN_DIR "/KestrumSSLVPN"), QStringList());

@@ -3,6 +3,7 @@
 #include "diagnosticsreport.h"
 #include "appglobals.h"
 #include "configmanager.h"
+#include "diagnosticsreport.h"
 #include "fakeagent.h"
 #include "orvalin.h"
 #include "profilemanager.h"
@@ -139,6 +140,11 @@ private slots:
             << "{\"note\":\"a\\\"q\"}" << QStringList{"a\"q"} << "{\"note\":\"[redacted]\"}";
         QTest::newRow("nothing secret") << "DNS=10.8.0.1 MTU=1400 tokenizer" << none
                                         << "DNS=10.8.0.1 MTU=1400 tokenizer";
+        // A text cut to its bound can end in the beginning of a secret.
+        QTest::newRow("literal cut at a bound")
+            << QStringLiteral("rejected hunt…") << QStringList{"hunter2"} << QStringLiteral("rejected [redacted]…");
+        QTest::newRow("no cut, no prefix removed")
+            << QStringLiteral("rejected hunt") << QStringList{"hunter2"} << QStringLiteral("rejected hunt");
     }
     void redaction()
     {
@@ -146,6 +152,40 @@ private slots:
         QFETCH(QStringList, literals);
         QFETCH(QString, expected);
         QCOMPARE(redactSecrets(text, literals), expected);
+    }
+
+    // What the agent said reaches the report bounded: the status values, the
+    // log's lines, and a huge log read from its end only. A secret is removed
+    // before a value is cut, so no beginning of one is left.
+    void reportKeepsAgentTextBounded()
+    {
+        QTemporaryDir dir;
+        const QString logPath = dir.filePath(QStringLiteral("tunwarden.log"));
+        QFile log(logPath);
+        QVERIFY(log.open(QIODevice::WriteOnly));
+        log.write("first\n");
+        log.write(QByteArray(3 * 1024 * 1024, 'y'));
+        log.write("\n");
+        log.write(QByteArray(600 * 1024, 'w'));
+        log.write("\nlast line\n");
+        log.close();
+
+        DiagnosticsReport::Input input;
+        input.logPath = logPath;
+        input.secrets = QStringList{plantedPassword};
+        input.lastStatus.insert(QStringLiteral("TLSCipherSuite"), QString(100000, QLatin1Char('z')));
+        input.lastStatus.insert(QStringLiteral("ServerAddress"),
+                                QString(QString(1015, QLatin1Char('a')) + plantedPassword));
+        const QString report = DiagnosticsReport::compose(input);
+
+        for (const QString &line : report.split(QLatin1Char('\n')))
+            QVERIFY2(line.toUtf8().size() <= 1100, qPrintable(line.left(40)));
+        QVERIFY(report.contains(QStringLiteral("  TLSCipherSuite: zzz")));
+        QVERIFY(report.contains(QStringLiteral("\nlast line\n")));
+        QVERIFY(report.contains(QStringLiteral("\nwww")) && report.contains(QStringLiteral("www…\n")));
+        QVERIFY(!report.contains(QStringLiteral("yyy")) && !report.contains(QStringLiteral("first")));
+        QVERIFY(!report.contains(plantedPassword.left(3)));
+        QVERIFY2(report.size() < 64 * 1024, qPrintable(QString::number(report.size())));
     }
 
     // Secrets planted in the profile file, the credential store, the typed

@@ -39,6 +39,12 @@ QStringList eventNames(const QList<QJsonObject> &events)
     return names;
 }
 
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QList<QByteArray> fileLines(const QString &path)
 {
     QFile file(path);
@@ -150,27 +156,93 @@ class TestHistory : public QObject
 private slots:
     void init() { secretStoreClearService(); }
 
+    // A full file moves aside whole, in one rename; an event is one append and
+    // never a rewrite of the history, however many came before.
     void boundedAtMaxEvents()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("history.jsonl"));
+        const int total = 2 * ConnectionHistory::maxEvents + 3;
         {
             ConnectionHistory history(path);
-            for (int i = 0; i < ConnectionHistory::maxEvents + 3; ++i)
+            QCOMPARE(history.previousPath(), path + QStringLiteral(".1"));
+            for (int i = 0; i < total; ++i) {
+                const QByteArray before = readAll(path);
                 QVERIFY(history.record(ConnectionHistory::connectRequested, QJsonObject{{QStringLiteral("n"), i}}));
+                const QByteArray after = readAll(path);
+                const bool movedAside = (i + 1) % ConnectionHistory::maxEvents == 0;
+                const QByteArray grown = movedAside ? readAll(history.previousPath()) : after;
+                QVERIFY2(grown.startsWith(before) && grown.count('\n') == before.count('\n') + 1,
+                         qPrintable(QString::number(i)));
+                QVERIFY(!movedAside || after.isEmpty());
+            }
         }
-        QList<QByteArray> lines = fileLines(path);
-        QCOMPARE(lines.size(), ConnectionHistory::maxEvents);
-        QCOMPARE(QJsonDocument::fromJson(lines.constFirst()).object().value(QLatin1String("n")).toInt(), 3);
-        QCOMPARE(QJsonDocument::fromJson(lines.constLast()).object().value(QLatin1String("n")).toInt(), 1002);
+        QCOMPARE(fileLines(path).size(), 3);
+        QCOMPARE(fileLines(path + QStringLiteral(".1")).size(), ConnectionHistory::maxEvents);
 
         // A later run counts what the file holds before its first append.
         ConnectionHistory later(path);
-        QVERIFY(later.record(ConnectionHistory::connected, QJsonObject{{QStringLiteral("n"), 1003}}));
+        QVERIFY(later.record(ConnectionHistory::connected, QJsonObject{{QStringLiteral("n"), total}}));
+        QCOMPARE(fileLines(path).size(), 4);
         const QList<QJsonObject> events = later.events();
         QCOMPARE(events.size(), ConnectionHistory::maxEvents);
-        QCOMPARE(events.constFirst().value(QLatin1String("n")).toInt(), 4);
-        QCOMPARE(events.constLast().value(QLatin1String("n")).toInt(), 1003);
+        QCOMPARE(events.constFirst().value(QLatin1String("n")).toInt(), total + 1 - ConnectionHistory::maxEvents);
+        QCOMPARE(events.constLast().value(QLatin1String("n")).toInt(), total);
+
+        QVERIFY(later.clear());
+        QVERIFY(!QFile::exists(path) && !QFile::exists(path + QStringLiteral(".1")));
+        QVERIFY(later.events().isEmpty());
+    }
+
+    // A file written by an earlier version, longer than the bound, moves
+    // aside at the first event; the history shows its newest events.
+    void longerFileFromBefore()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("history.jsonl"));
+        QByteArray lines;
+        for (int i = 0; i < 1500; ++i)
+            lines += R"({"time":"2026-03-10T08:00:00+01:00","event":"connect","n":)" + QByteArray::number(i) + "}\n";
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(lines) == lines.size());
+        file.close();
+
+        ConnectionHistory history(path);
+        QVERIFY(history.record(ConnectionHistory::connected, QJsonObject{{QStringLiteral("n"), 1500}}));
+        QVERIFY(!QFile::exists(path));
+        const QList<QJsonObject> events = history.events();
+        QCOMPARE(events.size(), ConnectionHistory::maxEvents);
+        QCOMPARE(events.constFirst().value(QLatin1String("n")).toInt(), 501);
+        QCOMPARE(events.constLast().value(QLatin1String("n")).toInt(), 1500);
+    }
+
+    // The agent decides how long its messages are; the history keeps about
+    // a kilobyte of each, also of one an earlier version stored whole.
+    void agentTextKeptUpToItsBound()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("history.jsonl"));
+        const QString huge = QStringLiteral("连接丢失🇨🇳").repeated(30000);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(QJsonObject{{QStringLiteral("time"), QStringLiteral("2026-03-10T08:00:00+01:00")},
+                                             {QStringLiteral("event"), ConnectionHistory::lost},
+                                             {QStringLiteral("message"), huge}})
+                       .toJson(QJsonDocument::Compact)
+                   + '\n');
+        file.close();
+
+        ConnectionHistory history(path);
+        QVERIFY(history.record(ConnectionHistory::refused, QJsonObject{{QStringLiteral("message"), huge}}));
+        const QList<QByteArray> lines = fileLines(path);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines.constLast().size() < 1200, qPrintable(QString::number(lines.constLast().size())));
+        for (const QJsonObject &event : history.events()) {
+            const QString kept = event.value(QLatin1String("message")).toString();
+            QVERIFY(kept.toUtf8().size() <= 1024 && kept.size() > 300);
+            QVERIFY(kept.endsWith(QChar(0x2026)) && kept.isValidUtf16());
+            QVERIFY(huge.startsWith(kept.chopped(1)));
+        }
     }
 
     void damagedLinesSkipped_data()

@@ -4,6 +4,7 @@
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -46,11 +47,34 @@ public:
     {
         server.listen(QHostAddress::LocalHost, 0);
         connect(&server, &QTcpServer::newConnection, this, [this] {
+            // The newest link is the one spoken on.
             socket = server.nextPendingConnection();
-            connect(socket, &QTcpSocket::readyRead, this, [this] { onData(); });
+            buffer.clear();
+            handshakeDone = false;
+            ++connections;
+            connect(socket, &QTcpSocket::readyRead, this, [this, current = socket] {
+                if (current == socket)
+                    onData();
+            });
         });
     }
     QUrl url() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1/rpc").arg(server.serverPort())); }
+
+    // One unmasked frame from the agent's side, payload under 64 KiB.
+    void sendFrame(quint8 opcode, const QByteArray &payload)
+    {
+        QByteArray frame(1, char(0x80 | opcode));
+        if (payload.size() < 126) {
+            frame += char(payload.size());
+        } else {
+            frame += char(126);
+            frame += char(payload.size() >> 8);
+            frame += char(payload.size() & 0xff);
+        }
+        socket->write(frame + payload);
+    }
+
+    int connections = 0;
 
     // Payloads of the close frames received so far.
     QList<QByteArray> closeFrames;
@@ -87,8 +111,12 @@ private:
             for (int i = 0; i < length; ++i)
                 payload[i] = char(payload.at(i) ^ buffer.at(2 + i % 4));
             buffer.remove(0, 6 + length);
-            if (opcode == 0x8)
+            if (opcode == 0x8) {
                 closeFrames.append(payload);
+                // The closing handshake ends with the connection.
+                socket->disconnectFromHost();
+                return;
+            }
         }
     }
 
@@ -151,6 +179,10 @@ private slots:
     void gracefulCloseReportsDisconnected();
     void callbackRegistersAndSendsDuringItsOwnCall();
     void destructionClosesWithNormalCode();
+    void oversizedMessageIsDropped_data();
+    void oversizedMessageIsDropped();
+    void repeatedOversizedMessagesSlowTheReopening();
+    void invalidTextIsDropped();
 
     void reportPayloadCarriesEveryKey();
     void reportingRepliesAreRead_data();
@@ -410,6 +442,125 @@ void TestJsonRpcClient::destructionClosesWithNormalCode()
     // A close frame with code 1000 (big-endian) and an empty reason.
     QTRY_COMPARE(peer.closeFrames.size(), 1);
     QCOMPARE(peer.closeFrames.first(), QByteArray("\x03\xe8", 2));
+}
+
+// A push under id 6 whose whole message is `size` bytes of UTF-8.
+QString pushOfSize(qint64 size)
+{
+    const QString head = QStringLiteral("{\"id\":6,\"result\":\"");
+    const QString tail = QStringLiteral("\"}");
+    return head + QString(size - head.size() - tail.size(), QLatin1Char('x')) + tail;
+}
+
+void TestJsonRpcClient::oversizedMessageIsDropped_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("oneFrame");
+    QTest::addColumn<bool>("delivered");
+    const qint64 bound = JsonRpcWebSocketClient::DefaultMaxMessageSize;
+    QTest::newRow("at the bound") << bound << false << true;
+    QTest::newRow("one byte over, in frames") << bound + 1 << false << false;
+    QTest::newRow("over, in one frame") << bound + 1 << true << false;
+    QTest::newRow("8 MiB in one frame") << qint64(8) * 1024 * 1024 << true << false;
+}
+
+// A message over the bound never reaches a callback, and the link goes on:
+// no failure is reported, and pushes and requests pass as before.
+void TestJsonRpcClient::oversizedMessageIsDropped()
+{
+    QFETCH(qint64, size);
+    QFETCH(bool, oneFrame);
+    QFETCH(bool, delivered);
+    RawServer raw;
+    JsonRpcWebSocketClient local;
+    Recorder lost;
+    local.registerCallback(6, lost.callback());
+    QSignalSpy connected(&local, &JsonRpcWebSocketClient::connected);
+    QSignalSpy error(&local, &JsonRpcWebSocketClient::error);
+    QSignalSpy disconnected(&local, &JsonRpcWebSocketClient::disconnected);
+    local.connectToServer(raw.url());
+    QVERIFY(connected.wait());
+    QTRY_COMPARE(raw.sockets.size(), 1);
+
+    if (!delivered)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Dropped a message from the agent")));
+    QWebSocket *agentSide = raw.sockets.first();
+    if (oneFrame)
+        agentSide->setOutgoingFrameSize(quint64(size) + 16);
+    agentSide->sendTextMessage(pushOfSize(size));
+    if (delivered) {
+        QTRY_COMPARE(lost.values.size(), 1);
+        QCOMPARE(lost.values.first().toString().size(), size - 20);
+    } else {
+        // The link the agent overfilled is opened again at once.
+        QTRY_COMPARE(connected.size(), 2);
+        QTRY_COMPARE(raw.sockets.size(), 2);
+        QVERIFY(lost.values.isEmpty());
+    }
+    QVERIFY(local.isConnected());
+    QCOMPARE(error.size(), 0);
+    QCOMPARE(disconnected.size(), 0);
+
+    QSignalSpy requests(raw.sockets.last(), &QWebSocket::binaryMessageReceived);
+    Recorder status;
+    local.sendRequest(QStringLiteral("status"), 0, status.callback());
+    QVERIFY(requests.wait());
+    raw.sockets.last()->sendTextMessage(QStringLiteral("{\"id\":6,\"result\":\"after\"}"));
+    QTRY_VERIFY(!lost.values.isEmpty() && lost.values.constLast() == QJsonValue(QStringLiteral("after")));
+}
+
+// An agent that overfills every link it is given is answered more and more
+// slowly, not in a loop as fast as it can send.
+void TestJsonRpcClient::repeatedOversizedMessagesSlowTheReopening()
+{
+    RawServer raw;
+    connect(&raw.server, &QWebSocketServer::newConnection, &raw, [&raw] {
+        raw.sockets.last()->sendTextMessage(pushOfSize(JsonRpcWebSocketClient::DefaultMaxMessageSize + 1));
+    });
+    JsonRpcWebSocketClient local;
+    QSignalSpy disconnected(&local, &JsonRpcWebSocketClient::disconnected);
+    QSignalSpy error(&local, &JsonRpcWebSocketClient::error);
+    static int dropped = 0;
+    dropped = 0;
+    const QtMessageHandler previous
+        = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
+              if (type == QtWarningMsg && message.startsWith(QLatin1String("Dropped a message from the agent")))
+                  ++dropped;
+          });
+    local.connectToServer(raw.url());
+    // Reopened at once, then after 250 ms, 500 ms, 1 s: four links in 1.5 s.
+    QTest::qWait(1500);
+    qInstallMessageHandler(previous);
+    QVERIFY2(raw.sockets.size() >= 3 && raw.sockets.size() <= 5, qPrintable(QString::number(raw.sockets.size())));
+    QVERIFY(dropped >= raw.sockets.size() - 1);
+    QCOMPARE(error.size(), 0);
+    QCOMPARE(disconnected.size(), 0);
+}
+
+// A text frame that is not UTF-8 is dropped like an oversized message.
+void TestJsonRpcClient::invalidTextIsDropped()
+{
+    HandshakePeer peer;
+    JsonRpcWebSocketClient local;
+    Recorder lost;
+    local.registerCallback(6, lost.callback());
+    QSignalSpy connected(&local, &JsonRpcWebSocketClient::connected);
+    QSignalSpy error(&local, &JsonRpcWebSocketClient::error);
+    QSignalSpy disconnected(&local, &JsonRpcWebSocketClient::disconnected);
+    local.connectToServer(peer.url());
+    QVERIFY(connected.wait());
+
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("^Dropped a message from the agent that is not")));
+    peer.sendFrame(0x1, QByteArray("{\"id\":6,\"result\":\"\xff\xfe\"}"));
+    QTRY_COMPARE(connected.size(), 2);
+    QCOMPARE(peer.connections, 2);
+    peer.sendFrame(0x1, QByteArray("{\"id\":6,\"result\":\"after\"}"));
+    QTRY_COMPARE(lost.values.size(), 1);
+    QCOMPARE(lost.values.first().toString(), QStringLiteral("after"));
+    QVERIFY(local.isConnected());
+    QCOMPARE(error.size(), 0);
+    QCOMPARE(disconnected.size(), 0);
 }
 
 void TestJsonRpcClient::reportPayloadCarriesEveryKey()

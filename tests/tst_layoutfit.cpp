@@ -1,5 +1,6 @@
 #include "abouttab.h"
 #include "appglobals.h"
+#include "boundedlabel.h"
 #include "configmanager.h"
 #include "connectionhistory.h"
 #include "connectionstatuscard.h"
@@ -190,6 +191,9 @@ void TestLayoutFit::auditFindsCuts_data()
                                                   << "elided without";
     QTest::newRow("elided with the full text as tooltip") << "elided label with tooltip"
                                                           << "";
+    // A label that fits the text to its width, the rest in its tooltip.
+    QTest::newRow("bounded label in a narrow row") << "bounded label"
+                                                   << "";
     QTest::newRow("child outside its parent") << "child outside"
                                               << "is cut by";
     QTest::newRow("page past a bar that is off") << "page past a bar that is off"
@@ -221,6 +225,10 @@ void TestLayoutFit::auditFindsCuts()
         label->setGeometry(0, 0, 280, 30);
         if (fixture.endsWith(QLatin1String("tooltip")))
             label->setToolTip(longText);
+    } else if (fixture == QLatin1String("bounded label")) {
+        auto *label = new BoundedLabel(&window);
+        label->setText(longText);
+        label->setGeometry(0, 0, 80, 30);
     } else if (fixture == QLatin1String("child outside")) {
         auto *frame = new QWidget(&window);
         frame->setGeometry(0, 0, 100, 100);

@@ -1,4 +1,5 @@
 #include "appscanner.h"
+#include "boundedlabel.h"
 #include "fakeagent.h"
 #include "jsonrpcwebsocketclient.h"
 #include "orvalin.h"
@@ -174,7 +175,8 @@ private:
         return window->findChild<T *>(QLatin1String(name));
     }
     QTableWidget *table() const { return child<QTableWidget>("tableWidgetSoftware"); }
-    QLabel *statusBar() const { return child<QLabel>("statusBar"); }
+    // The status line's text as set; what it shows may be wrapped to its width.
+    BoundedLabel *statusBar() const { return child<BoundedLabel>("statusBar"); }
     SoftwareTab *tab() const { return window->findChild<SoftwareTab *>(); }
     int submitCount() const { return int(agent->requestsFor(QStringLiteral("app.report.submit")).size()); }
 
@@ -204,6 +206,9 @@ void TestSoftwareTab::startWindow()
     window->setAgentUrl(agent->url());
     window->show();
     QTRY_COMPARE(agent->requestsFor(QStringLiteral("config")).size(), 1);
+    // The reply to "config" writes the status line too; a later one would
+    // overwrite what a test reads there.
+    QTRY_COMPARE(statusBar()->text(), QStringLiteral("agent ready"));
     QVERIFY(tab());
     // On screen, so clicks reach the table and its buttons.
     child<QTabWidget>("tabWidget")->setCurrentWidget(child<QWidget>("tabSoftwareManagement"));

@@ -1,4 +1,6 @@
 #include "connectionstatuscard.h"
+
+#include "boundedlabel.h"
 #include "decoration.h"
 
 #include <QHBoxLayout>
@@ -22,9 +24,10 @@ QPushButton *makeButton(const QString &text, const QString &objectName, QWidget 
     return button;
 }
 
-QLabel *makeLabel(const QString &objectName, const QString &styleSheet, QWidget *parent)
+template<typename Label = QLabel>
+Label *makeLabel(const QString &objectName, const QString &styleSheet, QWidget *parent)
 {
-    auto *label = new QLabel(parent);
+    auto *label = new Label(parent);
     if (!objectName.isEmpty())
         label->setObjectName(objectName);
     if (!styleSheet.isEmpty())
@@ -61,7 +64,9 @@ ConnectionStatusCard::ConnectionStatusCard(QWidget *parent)
     titleFont.setWeight(QFont::DemiBold);
     statusLabel->setFont(titleFont);
     titles->addWidget(statusLabel);
-    serverLabel = makeLabel(QStringLiteral("serverLabel"), greyStyle, this);
+    // The gateway comes from the profile file, the address and the error from
+    // the agent: shown as plain text, bounded.
+    serverLabel = makeLabel<BoundedLabel>(QStringLiteral("serverLabel"), greyStyle, this);
     titles->addWidget(serverLabel);
     header->addLayout(titles);
     header->addStretch();
@@ -72,7 +77,7 @@ ConnectionStatusCard::ConnectionStatusCard(QWidget *parent)
     auto *infoLayout = new QHBoxLayout(infoRow);
     infoLayout->setContentsMargins(0, 0, 0, 0);
     infoLayout->setSpacing(16);
-    vpnLabel = makeLabel(QStringLiteral("vpnLabel"), greyStyle, infoRow);
+    vpnLabel = makeLabel<BoundedLabel>(QStringLiteral("vpnLabel"), greyStyle, infoRow);
     durationLabel = makeLabel(QStringLiteral("durationLabel"), greyStyle, infoRow);
     disconnectBtn = makeButton(QStringLiteral("断开连接"), QStringLiteral("disconnectBtn"), infoRow);
     infoLayout->addWidget(vpnLabel);
@@ -86,8 +91,9 @@ ConnectionStatusCard::ConnectionStatusCard(QWidget *parent)
     auto *errorLayout = new QHBoxLayout(errorRow);
     errorLayout->setContentsMargins(0, 0, 0, 0);
     errorLayout->setSpacing(8);
-    errorLabel = makeLabel(QStringLiteral("errorLabel"), QStringLiteral("color: #EF4444;"), errorRow);
-    errorLabel->setWordWrap(true);
+    errorLabel = makeLabel<BoundedLabel>(QStringLiteral("errorLabel"), QStringLiteral("color: #EF4444;"), errorRow);
+    // Wrapped, in the height the card has for it.
+    errorLabel->setMaximumLines(2);
     retryBtn = makeButton(QStringLiteral("重试"), QString(), errorRow);
     detailsBtn = makeButton(QStringLiteral("详情"), QString(), errorRow);
     errorLayout->addWidget(errorLabel, 1);

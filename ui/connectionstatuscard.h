@@ -2,6 +2,7 @@
 
 #include <QFrame>
 
+class BoundedLabel;
 class QLabel;
 class QPushButton;
 
@@ -42,10 +43,10 @@ private:
     Status currentStatus = Disconnected;
     QLabel *iconLabel = nullptr;
     QLabel *statusLabel = nullptr;
-    QLabel *serverLabel = nullptr;
-    QLabel *vpnLabel = nullptr;
+    BoundedLabel *serverLabel = nullptr;
+    BoundedLabel *vpnLabel = nullptr;
     QLabel *durationLabel = nullptr;
-    QLabel *errorLabel = nullptr;
+    BoundedLabel *errorLabel = nullptr;
     QLabel *progressLabel = nullptr;
     QPushButton *disconnectBtn = nullptr;
     QPushButton *retryBtn = nullptr;

@@ -3,6 +3,7 @@
 #include "abouttab.h"
 #include "agentlink.h"
 #include "appglobals.h"
+#include "boundedtext.h"
 #include "configmanager.h"
 #include "profilemanager.h"
 #include "redaction.h"
@@ -73,12 +74,12 @@ QString lastLines(const QString &path, int count)
     if (!openRegularFile(file))
         return QString();
     // Read backwards in blocks until enough line ends are in hand, so a large
-    // log is not read whole.
+    // log is not read whole; a log of few, huge lines stops at logBytes.
     constexpr qint64 block = 64 * 1024;
     const qint64 size = file.size();
     qint64 start = size;
     QByteArray tail;
-    while (start > 0 && tail.count('\n') <= count) {
+    while (start > 0 && tail.count('\n') <= count && tail.size() < logBytes) {
         const qint64 from = std::max<qint64>(0, start - block);
         if (!file.seek(from))
             break;
@@ -88,12 +89,18 @@ QString lastLines(const QString &path, int count)
     QList<QByteArray> lines = tail.split('\n');
     if (!lines.isEmpty() && lines.constLast().isEmpty())
         lines.removeLast();
-    // The first piece may be the end of a line cut by the block boundary.
-    if (start > 0 && !lines.isEmpty())
+    // The first piece may be the end of a line cut by the block boundary;
+    // when it is all there is, it shows as the end of a longer line.
+    if (start > 0 && lines.size() > 1)
         lines.removeFirst();
+    else if (start > 0 && !lines.isEmpty())
+        lines.first().prepend(QString(BoundedText::ellipsis).toUtf8());
     if (lines.size() > count)
         lines = lines.mid(lines.size() - count);
-    return QString::fromUtf8(lines.join('\n'));
+    QStringList text;
+    for (const QByteArray &line : std::as_const(lines))
+        text << BoundedText::cutUtf8(QString::fromUtf8(line), BoundedText::storedBytes);
+    return text.join(QLatin1Char('\n'));
 }
 
 QString compose(const Input &input)
@@ -153,6 +160,8 @@ QString compose(const Input &input)
                 shown = QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
             else
                 shown = value.toVariant().toString();
+            // Secrets go before the cut, or a cut one would no longer be found.
+            shown = BoundedText::cutUtf8(redactSecrets(shown, input.secrets), BoundedText::storedBytes);
             out << "  " << it.key() << ": " << shown << '\n';
         }
     }

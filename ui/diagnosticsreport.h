@@ -36,11 +36,15 @@ struct Input
 };
 
 constexpr int logLines = 500;
+// At most this much of the log's end is read; each line is kept up to
+// BoundedText::storedBytes.
+constexpr qint64 logBytes = 1024 * 1024;
 
 // Everything the window holds, gathered from the session control.
 Input gather(SessionController *session);
 QString compose(const Input &input);
-// The last `count` lines of the file; empty when it cannot be read.
+// The last `count` lines of the file, each cut to the stored bound, from at
+// most its last logBytes; empty when it cannot be read.
 QString lastLines(const QString &path, int count);
 // kestrum-diagnostics-<yyyyMMdd-HHmmss>.txt in the home folder.
 QString defaultFilePath();

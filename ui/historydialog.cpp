@@ -1,6 +1,7 @@
 #include "historydialog.h"
 #include "ui_historydialog.h"
 
+#include "boundedlabel.h"
 #include "connectionhistory.h"
 #include "messageboxes.h"
 
@@ -104,7 +105,8 @@ void HistoryDialog::reload()
         const QStringList cells{time, what, where, duration};
         for (int column = 0; column < cells.size(); ++column) {
             auto *item = new QTableWidgetItem(cells.at(column));
-            item->setToolTip(cells.at(column));
+            // A tooltip would render markup found in the agent's message.
+            item->setToolTip(BoundedLabel::plainToolTip(cells.at(column)));
             table->setItem(row, column, item);
         }
     }

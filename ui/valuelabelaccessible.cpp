@@ -1,5 +1,7 @@
 #include "valuelabelaccessible.h"
 
+#include "boundedlabel.h"
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QLabel>
@@ -20,8 +22,12 @@ public:
     // Read when asked, so the reader always gets the value on screen.
     QString text(QAccessible::Text kind) const override
     {
-        if (kind == QAccessible::Description)
+        if (kind == QAccessible::Description) {
+            // A bounded label shows part of a long value; the reader gets it whole.
+            if (const auto *bounded = qobject_cast<const BoundedLabel *>(widget()))
+                return bounded->text();
             return static_cast<QLabel *>(widget())->text();
+        }
         return QAccessibleWidget::text(kind);
     }
 };

@@ -62,6 +62,12 @@ bool processExists(long long pid);
 // when neither knows.
 std::wstring currentUserName();
 
+// --- File owner -------------------------------------------------------------
+
+// Whether the owner of the file or directory is the user running this
+// process. False when the owner cannot be read.
+bool fileOwnedByCurrentUser(const std::wstring &path);
+
 // --- Start at log-on --------------------------------------------------------
 
 // The per-user Run key, under HKEY_CURRENT_USER.

@@ -4,7 +4,8 @@
 #   check.sh build    <build dir> <out dir>    build the .deb once into <out dir>
 #   check.sh contents <out dir> <expected>     the package holds exactly the expected files
 #   check.sh lintian  <out dir>                lintian reports no errors
-#   check.sh run      <out dir> <bin dir>      the unpacked client sends "config" to the simulator
+#   check.sh run      <out dir> <bin dir>      the unpacked client sends "config" to the simulator,
+#                                              having removed a save copy left from before its start
 #   check.sh menu     <out dir> <bin dir>      the unpacked entry finds its icon by id at every size
 #                                              (and is drawn into <out dir>/menu-entry.png)
 set -euo pipefail
@@ -34,7 +35,16 @@ run)
     root=$(mktemp -d -t orvalin-deb.XXXXXX)
     trap 'rm -rf "$root"' EXIT
     dpkg-deb -x "$(deb "$out")" "$root/unpacked"
-    mkdir -p "$root/home" "$root/config" "$root/tmp"
+    mkdir -p "$root/home" "$root/config/Orvalin" "$root/tmp"
+    # What a save cut short leaves behind, from before this start: removed.
+    # A copy newer than the start and the older history file: kept.
+    saved="$root/config/Orvalin"
+    echo '{"office":{"password":"left over"}}' >"$saved/profile.json.AbCdEf"
+    touch -d '1 hour ago' "$saved/profile.json.AbCdEf"
+    echo '{}' >"$saved/config.json.Future"
+    touch -d '1 hour' "$saved/config.json.Future"
+    echo '{}' >"$saved/history.jsonl.1"
+    touch -d '1 hour ago' "$saved/history.jsonl.1"
     # The client always talks to 127.0.0.1:6210. A private network namespace
     # gives this check its own loopback, so the port cannot be taken by a
     # simulator or client already running on the machine.
@@ -68,6 +78,13 @@ SESSION
     if "${runner[@]}"; then
         echo "the unpacked client configured the simulator:"
         grep 'configured by' "$root/sim.log"
+        if [ -e "$saved/profile.json.AbCdEf" ] || [ ! -e "$saved/config.json.Future" ] \
+            || [ ! -e "$saved/history.jsonl.1" ]; then
+            echo "start-up did not remove exactly the old save copy:"
+            ls -la "$saved"
+            exit 1
+        fi
+        echo "the old save copy was removed, the newer one and the older history kept"
     else
         echo "the unpacked client sent no \"config\""
         echo "--- simulator"; cat "$root/sim.log"

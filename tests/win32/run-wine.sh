@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Win32 layer and its console checks with mingw-w64 and runs them
 # under Wine on a fresh prefix: the signer of files signed here with a test
-# CA, the process list, the user name, the Run value (also as `reg` sees it)
-# and the owner of a listening socket.
+# CA, the process list, the user name, the owner of a file, the Run value
+# (also as `reg` sees it) and the owner of a listening socket.
 # Usage: run-wine.sh SOURCE_DIR
 set -euo pipefail
 src=$1

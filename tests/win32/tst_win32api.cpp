@@ -170,6 +170,20 @@ void checkUser(const std::wstring &expected)
     checkEqual(Win32::currentUserName(), expected, L"current user name");
 }
 
+// A file this process made belongs to its user; a missing one to nobody.
+void checkFileOwner(const std::wstring &dir)
+{
+    const std::wstring path = dir + L"\\owned.txt";
+    const HANDLE file
+        = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    check(file != INVALID_HANDLE_VALUE, L"file created to ask its owner");
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    check(Win32::fileOwnedByCurrentUser(path), L"a file made here belongs to this user");
+    DeleteFileW(path.c_str());
+    check(!Win32::fileOwnedByCurrentUser(path), L"a missing file belongs to nobody");
+}
+
 void checkRunKey()
 {
     std::wstring data;
@@ -269,6 +283,7 @@ int wmain(int argc, wchar_t **argv)
         checkFileIdentity(argv[2]);
         checkProcesses();
         checkUser(argv[3]);
+        checkFileOwner(argv[2]);
         checkRunKey();
         checkTcpOwner();
     } else {

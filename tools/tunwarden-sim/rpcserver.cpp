@@ -75,8 +75,10 @@ void RpcServer::restart(int pauseSeconds, bool keepSessions)
 {
     const quint16 listeningPort = port();
     service->note(QStringLiteral("restarting: every link closed, not listening for %1 s").arg(pauseSeconds));
-    closeAll();
+    // The port shuts before any link hears of the restart: a client that
+    // tries again at once must find nothing there.
     listener->close();
+    closeAll();
     service->restart(keepSessions);
     QTimer::singleShot(pauseSeconds * 1000, this, [this, listeningPort] {
         if (!listen(listeningPort)) {
