@@ -208,6 +208,7 @@ void Orvalin::afterShowOneTime()
     linkNotice = new AgentLinkNotice(agentLink, ui->statusBar, this);
     connect(agentLink, &AgentLink::linkUp, this, &Orvalin::onLinkUp);
     connect(agentLink, &AgentLink::linkDown, this, &Orvalin::onLinkDown);
+    connect(agentLink, &AgentLink::reopened, this, &Orvalin::configVPN);
     session->setClient(rpcClient);
     session->setLink(agentLink);
     detailDialog->setClient(rpcClient);
