@@ -89,6 +89,10 @@ void AgentLink::attempt()
 
 void AgentLink::onConnected()
 {
+    if (currentState == State::Up) {
+        emit reopened();
+        return;
+    }
     // Only the try under way can come up; anything else is a late signal of
     // a socket that was already given up.
     if (currentState != State::Connecting)

@@ -64,6 +64,10 @@ signals:
     void linkDown(bool wasUp);
     // A try after the loss failed too; the next one is scheduled.
     void retryFailed();
+    // The client opened the link again by itself, having dropped a message
+    // it would not take: nothing was lost but that message, the session goes
+    // on, and the agent wants "config" again.
+    void reopened();
     void stateChanged(AgentLink::State state);
 
 private:

@@ -53,6 +53,9 @@ Orvalin::Orvalin(QWidget *parent)
     , ui(std::make_unique<Ui::Orvalin>())
     , agentUrl(defaultAgentUrl())
 {
+    // Set while the window is still empty: changing the flags re-parents the
+    // widget, which styles every child again under the theme's sheet.
+    setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     tray = new TrayController(this);
     // Made before the form so that its buttons come first in the Tab walk,
     // as the card sits above the tabs; the layout takes it in below.
@@ -63,7 +66,6 @@ Orvalin::Orvalin(QWidget *parent)
     for (QComboBox *combo : findChildren<QComboBox *>())
         combo->setItemDelegate(new QStyledItemDelegate(combo));
     nameStatusValues();
-    setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     setWindowTitle(tr("Kestrum SSLVPN Client") + QStringLiteral(" v") + appVersion);
     setWindowIcon(QIcon(QStringLiteral(":/assets/orvalin64.png")));
     const qreal ratio = devicePixelRatioF();
@@ -218,6 +220,7 @@ void Orvalin::afterShowOneTime()
     linkNotice = new AgentLinkNotice(agentLink, ui->statusBar, this);
     connect(agentLink, &AgentLink::linkUp, this, &Orvalin::onLinkUp);
     connect(agentLink, &AgentLink::linkDown, this, &Orvalin::onLinkDown);
+    connect(agentLink, &AgentLink::reopened, this, &Orvalin::configVPN);
     session->setClient(rpcClient);
     session->setLink(agentLink);
     detailDialog->setClient(rpcClient);
