@@ -80,7 +80,9 @@ void RpcServer::restart(int pauseSeconds, bool keepSessions)
     listener->close();
     closeAll();
     service->restart(keepSessions);
-    QTimer::singleShot(pauseSeconds * 1000, this, [this, listeningPort] {
+    // Precise: a coarse timer may end the pause up to 5 % early, and the
+    // pause is what a client's retries are measured against.
+    QTimer::singleShot(pauseSeconds * 1000, Qt::PreciseTimer, this, [this, listeningPort] {
         if (!listen(listeningPort)) {
             std::fprintf(stderr, "cannot listen again on 127.0.0.1:%u: %s\n", unsigned(listeningPort),
                          qPrintable(errorString()));
