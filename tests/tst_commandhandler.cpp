@@ -339,6 +339,20 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget());
     }
 
+    // --show brings a window hidden in the tray back, as the tray's entry does.
+    void showBringsTheWindowBack()
+    {
+        Rig rig;
+        QVERIFY(rig.start());
+        rig.window->hide();
+        rig.run(plain(Action::Show));
+        const std::optional<Reply> reply = rig.final();
+        QVERIFY(reply);
+        QCOMPARE(reply->outcome, Outcome::Done);
+        QVERIFY(rig.window->isVisible());
+        QVERIFY(!rig.window->isMinimized());
+    }
+
     // A command that comes while the window is still starting waits for its
     // link and the agent's answer whether it runs a session.
     void commandBeforeTheLinkIsUp()
