@@ -36,12 +36,19 @@ enum Option {
 enum ConnectionKind : qint8 {
     KindNewInstance = 1,
     KindSecondary = 2,
+    // A process that sends one command and reads the replies. A primary that
+    // predates commands takes its hello, raises nothing and never replies.
+    KindCommand = 3,
 };
 
 // A hello announcing more than this is not one of ours; a message frame is
 // bounded so a client cannot make the primary buffer without limit.
 constexpr qint64 maxHelloLength = 1024;
 constexpr qint64 maxMessageLength = 1024 * 1024;
+// A command connection carries one small command, and gets replies of
+// bounded size back (a frame each: header and body, no acknowledgement).
+constexpr qint64 maxCommandLength = 16 * 1024;
+constexpr qint64 maxReplyLength = 256 * 1024;
 constexpr char acknowledgement = '\n';
 
 // CRC-16 (ISO 3309) over every byte before the checksum field.

@@ -1,5 +1,9 @@
 #include "appglobals.h"
+#include "commandchannel.h"
+#include "commandhandler.h"
+#include "commandstart.h"
 #include "configmanager.h"
+#include "consoleio.h"
 #include "errorsink.h"
 #include "keychainclass.h"
 #include "leftoversavefiles.h"
@@ -26,12 +30,19 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Orvalin"));
     configLocation = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     tempLocation = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    // Help, a usage error or a command for the running client end here; a
+    // plain start, or --connect with no client running, goes on.
+    CommandStart commandStart(ConsoleIo::arguments(argc, argv));
+    if (const std::optional<int> status = commandStart.runWithoutWindow(argc, argv))
+        return *status;
     QDir().mkpath(configLocation);
 
     // Lets desktops match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(ORVALIN_APP_ID));
-    // A second start by the same user ends in here and brings the running window forward.
-    SingleApplication app(argc, argv, false, SingleApplication::ScopeUser, 1000);
+    // A second start by the same user ends in here and brings the running
+    // window forward (or, with --connect, hands over its command).
+    SingleApplication app(argc, argv, false, SingleApplication::ScopeUser, 1000, QString(),
+                          commandStart.secondaryStart());
     setErrorSink([](const QString &text) { MessageBoxes::showError(nullptr, text); });
     // Past the single-instance guard, no other instance writes these files:
     // a save copy from before this start was left by a save cut short.
@@ -52,6 +63,8 @@ int main(int argc, char *argv[])
     window.show();
     QApplication::setQuitOnLastWindowClosed(false);
     QObject::connect(&app, &SingleApplication::instanceStarted, &window, [&window] { bringWindowForward(&window); });
+    QObject::connect(&app, &SingleApplication::commandReceived, window.commandHandler(), &CommandHandler::takeCommand);
+    commandStart.runLocally(window.commandHandler());
     const int code = app.exec();
     // A credential written just before quitting (or moving out of the profile
     // file) lands in the store, and the file lets go of its copy, before the

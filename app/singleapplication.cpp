@@ -1,6 +1,7 @@
 #include "singleapplication.h"
 #include "singleapplication_p.h"
 
+#include "commandchannel.h"
 #include "processprobe.h"
 #include "username.h"
 
@@ -48,15 +49,14 @@ void debugUnlockFailure(const char *text, const InstanceMemory *memory)
 } // namespace
 
 SingleApplication::SingleApplication(int &argc, char *argv[], bool secondaryAllowed, int options, int timeoutMs,
-                                     const QString &extraData)
+                                     const QString &extraData, const SecondaryStart &secondaryStart)
     : QApplication(argc, argv)
     , d(new SingleApplicationPrivate(this))
 {
     d->options = options;
     if (!extraData.isEmpty())
         d->extraKeyData.append(extraData);
-    d->blockName = computeBlockName({applicationName(), organizationName(), organizationDomain(), d->extraKeyData,
-                                     applicationVersion(), applicationFilePath(), currentUserName(), options});
+    d->blockName = ownBlockName(options, extraData);
     d->serverName = instanceServerName(d->blockName);
     SingleApplicationPrivate::randomPause();
 
@@ -137,11 +137,21 @@ SingleApplication::SingleApplication(int &argc, char *argv[], bool secondaryAllo
     // or to a zombie. A primary whose name nobody listens on, or that hangs up
     // unanswered, is gone; this start takes its place unless a successor has
     // come meanwhile, which it then tells instead.
+    int exitStatus = EXIT_SUCCESS;
     for (int attempt = 1;; ++attempt) {
         const qint64 contacted = block->primaryProcessId;
         if (!d->memory->unlock())
             debugUnlockFailure("SingleApplication: Unable to unlock memory at end of execution.", d->memory);
-        if (d->contactPrimary(timeoutMs, KindNewInstance) != SingleApplicationPrivate::Contact::Gone || attempt == 3)
+        SingleApplicationPrivate::Contact contact;
+        if (secondaryStart) {
+            const std::optional<int> status = secondaryStart(d->serverName, d->blockName);
+            contact = status ? SingleApplicationPrivate::Contact::Delivered : SingleApplicationPrivate::Contact::Gone;
+            // A command that reached no primary has not been carried out.
+            exitStatus = status.value_or(EXIT_FAILURE);
+        } else {
+            contact = d->contactPrimary(timeoutMs, KindNewInstance);
+        }
+        if (contact != SingleApplicationPrivate::Contact::Gone || attempt == 3)
             break;
         if (!d->memory->lock()) {
             qCritical("SingleApplication: Unable to lock memory after contacting the primary.");
@@ -162,12 +172,19 @@ SingleApplication::SingleApplication(int &argc, char *argv[], bool secondaryAllo
     }
     delete d;
     d = nullptr;
-    ::exit(EXIT_SUCCESS);
+    ::exit(exitStatus);
 }
 
 SingleApplication::~SingleApplication()
 {
     delete d;
+}
+
+QString SingleApplication::ownBlockName(int options, const QString &extraData)
+{
+    const QStringList extraKeyData = extraData.isEmpty() ? QStringList() : QStringList{extraData};
+    return computeBlockName({applicationName(), organizationName(), organizationDomain(), extraKeyData,
+                             applicationVersion(), applicationFilePath(), currentUserName(), options});
 }
 
 bool SingleApplication::isPrimary() const
@@ -356,6 +373,10 @@ void SingleApplicationPrivate::readStep(QLocalSocket *client)
             if (progressed)
                 slotDataAvailable(client, it->instanceId);
             break;
+        case CommandTaken:
+            // One command per connection; what follows it is not ours.
+            reject(client);
+            return;
         }
         if (!progressed || client->bytesAvailable() == 0)
             return;
@@ -370,7 +391,9 @@ bool SingleApplicationPrivate::readFrameHeader(QLocalSocket *client, Stage next)
     char header[8];
     client->read(header, 8);
     const qint64 length = decodeFrameHeader(header);
-    const qint64 bound = next == AwaitHelloBody ? maxHelloLength : maxMessageLength;
+    const qint64 bound = next == AwaitHelloBody    ? maxHelloLength
+                         : it->kind == KindCommand ? maxCommandLength
+                                                   : maxMessageLength;
     if (length < 0 || length > bound) {
         reject(client);
         return false;
@@ -398,6 +421,7 @@ bool SingleApplicationPrivate::readHello(QLocalSocket *client)
         return false;
     }
     it->instanceId = quint32(hello->instanceId);
+    it->kind = hello->kind;
     it->stage = AwaitMessageHeader;
     const bool notify = hello->kind == KindNewInstance || (hello->kind == KindSecondary && (options & NotifySecondary));
     // Answer first: the new instance waits on a short timeout, and what
@@ -414,16 +438,35 @@ void SingleApplicationPrivate::slotDataAvailable(QLocalSocket *client, quint32 i
     if (!frameComplete(client))
         return;
     const auto it = connections.find(client);
+    if (it->kind == KindCommand) {
+        takeCommand(client);
+        return;
+    }
     const QByteArray message = client->read(it->expectedLength);
     it->stage = AwaitMessageHeader;
     client->write(&acknowledgement, 1);
     emit q->receivedMessage(instanceId, message);
 }
 
+void SingleApplicationPrivate::takeCommand(QLocalSocket *client)
+{
+    const auto it = connections.find(client);
+    const QByteArray command = client->read(it->expectedLength);
+    it->stage = CommandTaken;
+    client->write(&acknowledgement, 1);
+    client->flush();
+    // The channel lives as long as the connection: the handler keeps a guarded
+    // pointer and finds it gone once the other process has hung up.
+    auto *channel = new CommandChannel(client);
+    emit q->commandReceived(command, channel);
+}
+
 void SingleApplicationPrivate::slotClientConnectionClosed(QLocalSocket *client, quint32 instanceId)
 {
     const auto it = connections.constFind(client);
-    if (it != connections.constEnd() && it->stage == AwaitMessageBody && client->bytesAvailable() > 0)
+    // A command whose sender has already hung up has nobody to answer.
+    if (it != connections.constEnd() && it->stage == AwaitMessageBody && it->kind != KindCommand
+        && client->bytesAvailable() > 0)
         slotDataAvailable(client, instanceId);
 }
 

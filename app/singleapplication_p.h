@@ -16,13 +16,22 @@ class SingleApplicationPrivate : public QObject
     Q_OBJECT
 
 public:
-    enum Stage { AwaitHelloHeader = 0, AwaitHelloBody = 1, AwaitMessageHeader = 2, AwaitMessageBody = 3 };
+    // A command connection ends in CommandTaken: it carries one command, and
+    // any byte after it closes the connection.
+    enum Stage {
+        AwaitHelloHeader = 0,
+        AwaitHelloBody = 1,
+        AwaitMessageHeader = 2,
+        AwaitMessageBody = 3,
+        CommandTaken = 4,
+    };
 
     struct ClientState
     {
         qint64 expectedLength = 0;
         quint32 instanceId = 0;
         Stage stage = AwaitHelloHeader;
+        qint8 kind = 0;
     };
 
     // How a contact with the primary ended. Gone: nothing listens on its
@@ -64,4 +73,5 @@ private:
     bool readHello(QLocalSocket *client);
     bool frameComplete(QLocalSocket *client) const;
     void reject(QLocalSocket *client);
+    void takeCommand(QLocalSocket *client);
 };

@@ -3,6 +3,8 @@
 // check boxes, the light theme's style sheet — and nothing behind it. Like
 // bench_floor it opens the WebSocket 50 ms after it is first shown and sends
 // "config". The start-up benchmark measures the real client against it.
+#include "configsender.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,17 +13,13 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QWebSocket>
 
 namespace {
 
@@ -178,28 +176,17 @@ public:
         auto *statusLine = new QLabel(QStringLiteral("如遇连接问题，请联系贵单位 IT 服务台：support@kestrum.example"));
         statusLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
         column->addWidget(statusLine);
-        connect(&socket, &QWebSocket::connected, this, [this] {
-            const QJsonObject request{{QStringLiteral("id"), 1},
-                                      {QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
-                                      {QStringLiteral("method"), QStringLiteral("config")},
-                                      {QStringLiteral("params"), QJsonObject()}};
-            socket.sendBinaryMessage(QJsonDocument(request).toJson(QJsonDocument::Compact));
-        });
     }
 
 protected:
     void showEvent(QShowEvent *event) override
     {
         QWidget::showEvent(event);
-        if (shown)
-            return;
-        shown = true;
-        QTimer::singleShot(50, this, [this] { socket.open(QUrl(QStringLiteral("ws://127.0.0.1:6210/rpc"))); });
+        sender.windowShown();
     }
 
 private:
-    QWebSocket socket;
-    bool shown = false;
+    ConfigSender sender;
 };
 
 } // namespace

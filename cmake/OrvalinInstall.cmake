@@ -44,6 +44,16 @@ if(UNIX AND NOT APPLE)
         VERBATIM)
     add_custom_target(orvalin_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
     install(FILES packaging/copyright DESTINATION ${doc_dir})
+
+    # The manual page (compressed, as Debian wants it) and the bash completion.
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/KestrumSSLVPN.1.gz
+        COMMAND gzip -9n -c ${CMAKE_SOURCE_DIR}/resources/man/KestrumSSLVPN.1 > ${CMAKE_BINARY_DIR}/KestrumSSLVPN.1.gz
+        DEPENDS ${CMAKE_SOURCE_DIR}/resources/man/KestrumSSLVPN.1
+        VERBATIM)
+    add_custom_target(orvalin_manpage ALL DEPENDS ${CMAKE_BINARY_DIR}/KestrumSSLVPN.1.gz)
+    install(FILES ${CMAKE_BINARY_DIR}/KestrumSSLVPN.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    install(FILES resources/completion/KestrumSSLVPN.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME KestrumSSLVPN)
     install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${doc_dir} RENAME changelog.gz)
 endif()
 

@@ -46,10 +46,16 @@ JsonRpcWebSocketClient::JsonRpcWebSocketClient(QObject *parent)
         webSocket, socketError, this,
         [this](QAbstractSocket::SocketError) {
             socketConnected = false;
-            emit error(webSocket->errorString());
+            if (!dropping)
+                emit error(webSocket->errorString());
         },
         Qt::DirectConnection);
-    connect(webSocket, &QWebSocket::textMessageReceived, this, &JsonRpcWebSocketClient::onTextMessageReceived);
+    // Only a link that passed the identity check is listened to: a refused
+    // listener's frames that came with its handshake reach no callback.
+    connect(webSocket, &QWebSocket::textMessageReceived, this, [this](const QString &message) {
+        if (socketConnected)
+            onTextMessageReceived(message);
+    });
 }
 
 JsonRpcWebSocketClient::~JsonRpcWebSocketClient()
@@ -71,8 +77,21 @@ JsonRpcWebSocketClient::~JsonRpcWebSocketClient()
 
 void JsonRpcWebSocketClient::connectToServer(const QUrl &url)
 {
+    abort();
+    // Each link is judged afresh: a refused listener may have given way to the agent.
+    agentRefused = false;
     serverUrl = url;
     webSocket->open(url);
+}
+
+void JsonRpcWebSocketClient::abort()
+{
+    socketConnected = false;
+    if (webSocket->state() == QAbstractSocket::UnconnectedState)
+        return;
+    dropping = true;
+    webSocket->abort();
+    dropping = false;
 }
 
 bool JsonRpcWebSocketClient::isConnected() const
@@ -113,9 +132,8 @@ void JsonRpcWebSocketClient::onSocketConnected()
             qWarning("Agent refused: port %u is owned by %s, neither the system nor this user", unsigned(port),
                      qUtf8Printable(verdict.owner));
         // The refusal is the link's one failure: the socket's own close must
-        // not report a second one or reach the callbacks.
-        webSocket->disconnect(this);
-        webSocket->abort();
+        // not report a second one.
+        abort();
         emit error(QStringLiteral("agent owner refused"));
         return;
     }
@@ -126,9 +144,10 @@ void JsonRpcWebSocketClient::onSocketConnected()
 void JsonRpcWebSocketClient::onSocketDisconnected()
 {
     // After an error the flag is already down and `error` has told the owner.
+    // A link this client aborts itself (to open it again) reports nothing.
     const bool wasConnected = socketConnected;
     socketConnected = false;
-    if (!wasConnected)
+    if (!wasConnected || dropping)
         return;
     // QWebSocket cannot skip a message it will not take: one over its size
     // bound ends the link with "too much data" (without reading the message

@@ -37,7 +37,11 @@ public:
     explicit JsonRpcWebSocketClient(QObject *parent = nullptr);
     ~JsonRpcWebSocketClient() override;
 
+    // Opens the socket; called again, it first drops whatever the socket had,
+    // so one client serves every link of the window's life.
     void connectToServer(const QUrl &url);
+    // Drops the socket at once, without a close frame and without a signal.
+    void abort();
     bool isConnected() const;
     // The link came up but its listener belongs to another user: nothing is
     // sent over it, and it counts as failed.
@@ -70,7 +74,7 @@ signals:
     void myAppReportsReceived(const QJsonArray &reports);
     void appSplitRulesReceived(const QJsonArray &rules);
     // The agent closed a link that was up without a socket error (a close
-    // frame, as when its service stops). The link stays down for good.
+    // frame, as when its service stops).
     void disconnected();
 
 private slots:
@@ -86,6 +90,9 @@ private:
 
     bool socketConnected = false;
     bool agentRefused = false;
+    // Set while the client drops its own socket: what the socket reports
+    // then is no news to the owner.
+    bool dropping = false;
     QUrl serverUrl;
     QHash<int, ReplyCallback> callbacks;
     qint64 maxIncoming = DefaultMaxMessageSize;

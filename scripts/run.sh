@@ -2,7 +2,14 @@
 # Installs what is missing, builds, starts the agent simulator on 127.0.0.1:6210
 # (unless something already listens there) and opens the client. Without a
 # display the client runs under Xvfb and a screenshot is saved after a few seconds.
-# Extra arguments go to the simulator (see tunwarden-sim --help).
+# Extra arguments go to the simulator (see tunwarden-sim --help), for example:
+#   scripts/run.sh --drop-after 15                     # the link drops after 15 s; the client links again
+#   scripts/run.sh --restart-after 20                  # the agent's service restarts 20 s in (3 s away);
+#                                                      # the client links again and shows idle
+#   scripts/run.sh --restart-after 20 --keep-sessions  # the same, but the tunnel stays up and the client
+#                                                      # shows the running session again
+# To see the client start before the agent, start the simulator by hand a few
+# seconds after the client (build/bin/tunwarden-sim): the client keeps trying.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)

@@ -17,6 +17,8 @@ const QString ConnectionHistory::reconnectRefused = QStringLiteral("reconnect-re
 const QString ConnectionHistory::closedByServer = QStringLiteral("closed");
 const QString ConnectionHistory::disconnected = QStringLiteral("disconnected");
 const QString ConnectionHistory::linkLost = QStringLiteral("link-lost");
+const QString ConnectionHistory::linkRestored = QStringLiteral("link-restored");
+const QString ConnectionHistory::takenOver = QStringLiteral("taken-over");
 
 namespace {
 
@@ -106,6 +108,11 @@ bool ConnectionHistory::endsSession(const QString &event)
 void ConnectionHistory::setObserver(Observer newObserver)
 {
     observer = std::move(newObserver);
+}
+
+bool ConnectionHistory::startsSession(const QString &event)
+{
+    return event == connected || event == reconnected || event == takenOver;
 }
 
 bool ConnectionHistory::record(const QString &event, const QJsonObject &fields, const QDateTime &at)
@@ -207,6 +214,11 @@ ConnectionHistory::Summary ConnectionHistory::summarise(const QList<QJsonObject>
             ++summary.losses;
         if (name == connected || name == reconnected) {
             upSince = time;
+        } else if (name == takenOver) {
+            // A session this client started and never saw end (it was killed)
+            // is the one taken over: its stretch runs on from its start.
+            if (!upSince.isValid())
+                upSince = time;
         } else if (endsSession(name)) {
             // The stored duration holds even when the start fell out of the file.
             if (event.contains(QLatin1String("duration")))

@@ -32,6 +32,8 @@ public:
     static const QString closedByServer;   // "closed"
     static const QString disconnected;     // "disconnected"
     static const QString linkLost;         // "link-lost"
+    static const QString linkRestored;     // "link-restored"
+    static const QString takenOver;        // "taken-over": a session the agent already ran
 
     // The history keeps the newest this many events.
     static constexpr int maxEvents = 1000;
@@ -65,6 +67,7 @@ public:
     bool clear();
 
     static bool endsSession(const QString &event);
+    static bool startsSession(const QString &event);
 
     struct Summary
     {

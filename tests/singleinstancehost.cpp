@@ -2,11 +2,21 @@
 // application object, with a window like the client's, and reports on stdout
 // what happens to it. It quits when the file named by --stop appears.
 //
+// With --commands it answers commands as the client does, after an
+// "accepted": "done", naming the profile the command named. Without, it takes
+// them and never answers, as a version without commands does.
+//
+// With --send-command SERVER --block NAME it sends "status" to the primary at that
+// server (another account's, say) and prints what became of it.
+//
 // With --squat NAME it plays another local account instead: it takes the
 // names an instance with block NAME would use in the shared temporary
 // directory (the memory block's key and the local socket), claims the block
 // for itself and acknowledges whoever contacts it.
 #include "appglobals.h"
+#include "commandchannel.h"
+#include "commandclient.h"
+#include "instancecommand.h"
 #include "instanceprotocol.h"
 #include "singleapplication.h"
 #include "windowforward.h"
@@ -90,6 +100,15 @@ int squat(int argc, char *argv[], const QString &name, const QString &stopFile)
     say("squatting");
     return app.exec();
 }
+int sendCommand(int argc, char *argv[], const QString &server, const QString &block)
+{
+    QCoreApplication app(argc, argv);
+    InstanceCommand::Command command;
+    command.action = InstanceCommand::Action::Status;
+    const CommandClient::Outcome outcome = CommandClient(server, block).send(command);
+    say("result " + QByteArray::number(int(outcome.result)));
+    return 0;
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -101,6 +120,12 @@ int main(int argc, char *argv[])
     const QString stopFile = QString::fromLocal8Bit(argument(argc, argv, "--stop"));
     if (const char *name = argument(argc, argv, "--squat"))
         return squat(argc, argv, QString::fromLatin1(name), stopFile);
+    if (const char *server = argument(argc, argv, "--send-command"))
+        return sendCommand(argc, argv, QString::fromLocal8Bit(server),
+                           QString::fromLatin1(argument(argc, argv, "--block")));
+    bool answerCommands = false;
+    for (int i = 1; i < argc; ++i)
+        answerCommands = answerCommands || std::strcmp(argv[i], "--commands") == 0;
     const char *optionText = argument(argc, argv, "--options");
     const int options = optionText ? std::atoi(optionText) : SingleApplication::ScopeUser;
     const char *busyText = argument(argc, argv, "--busy");
@@ -124,6 +149,20 @@ int main(int argc, char *argv[])
     QObject::connect(&app, &SingleApplication::receivedMessage, &app, [](quint32 id, const QByteArray &message) {
         say("message " + QByteArray::number(id) + ' ' + message);
     });
+
+    QObject::connect(&app, &SingleApplication::commandReceived, &app,
+                     [answerCommands](const QByteArray &bytes, CommandChannel *channel) {
+                         say("command " + bytes);
+                         if (!answerCommands)
+                             return;
+                         InstanceCommand::Reply reply;
+                         reply.outcome = InstanceCommand::Outcome::Accepted;
+                         channel->send(InstanceCommand::encodeReply(reply));
+                         const std::optional<InstanceCommand::Command> command = InstanceCommand::decode(bytes);
+                         reply.outcome = command ? InstanceCommand::Outcome::Done : InstanceCommand::Outcome::Usage;
+                         reply.profile = command ? command->profile : QString();
+                         channel->send(InstanceCommand::encodeReply(reply));
+                     });
 
     QTimer stopPoll;
     stopWhenFileAppears(stopPoll, stopFile);

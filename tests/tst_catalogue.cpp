@@ -115,6 +115,10 @@ void TstCatalogue::translations_data()
     QTest::newRow("HistoryDialog summary") << "HistoryDialog"
                                            << "Last 24 hours: sessions %1, connected %2, losses %3"
                                            << QStringLiteral("最近 24 小时：会话 %1 次，连接时长 %2，中断 %3 次");
+    QTest::newRow("HistoryDialog link back") << "HistoryDialog"
+                                             << "Agent link restored" << QStringLiteral("与代理的连接已恢复");
+    QTest::newRow("HistoryDialog taken over") << "HistoryDialog"
+                                              << "Session taken over" << QStringLiteral("已接管运行中的会话");
     QTest::newRow("Orvalin plus stays") << "Orvalin"
                                         << "+"
                                         << "+";

@@ -1,4 +1,6 @@
 #include "abouttab.h"
+#include "agentlink.h"
+#include "diagnosticsreport.h"
 #include "appglobals.h"
 #include "configmanager.h"
 #include "diagnosticsreport.h"
@@ -18,6 +20,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -55,6 +59,8 @@ struct Rig
         configManager->config.insert(QStringLiteral("minimize"), false);
         configManager->config.insert(QStringLiteral("lastProfile"), QStringLiteral("office"));
         agent.answer(QStringLiteral("config"), QStringLiteral("agent ready"));
+        // The probe at link-up: no session yet.
+        agent.answer(QStringLiteral("status"), QJsonObject{{QStringLiteral("code"), 1}});
         window = std::make_unique<Orvalin>();
         window->setAgentUrl(agent.url());
         window->findChild<TrayController *>()->setTrayAvailableQuery([] { return true; });
@@ -67,8 +73,14 @@ struct Rig
     bool start()
     {
         window->show();
-        // Until the reply to "config" has written the status line.
-        return QTest::qWaitFor([this] { return statusBar()->text() == QLatin1String("agent ready"); }, 5000);
+        // Until the reply to "config" has written the status line and the
+        // probe has been answered.
+        return QTest::qWaitFor(
+            [this] {
+                return statusBar()->text() == QLatin1String("agent ready")
+                       && !agent.requestsFor(QStringLiteral("status")).isEmpty();
+            },
+            5000);
     }
 
     AboutTab *about() const { return window->findChild<AboutTab *>(); }
@@ -245,6 +257,40 @@ private slots:
                      .match(suggested.fileName())
                      .hasMatch(),
                  qPrintable(suggested.fileName()));
+    }
+
+    // The agent is not there: the report tells how the link stands and how
+    // often it was tried; once the agent is back, that the link came back.
+    void reportShowsTheLink()
+    {
+        TestEnv env;
+        quint16 port = 0;
+        {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost, 0);
+            port = probe.serverPort();
+        }
+        Orvalin window;
+        window.setAgentUrl(QUrl(QStringLiteral("ws://127.0.0.1:%1/rpc").arg(port)));
+        window.show();
+        auto *session = window.findChild<SessionController *>();
+        QTRY_VERIFY_WITH_TIMEOUT(session->agentLink() && session->agentLink()->retryCount() >= 2, 5000);
+        QString report = DiagnosticsReport::compose(DiagnosticsReport::gather(session));
+        QVERIFY2(report.contains(QStringLiteral("Link: not connected\nLink state: waiting, next try in ")),
+                 qPrintable(report));
+        QVERIFY(
+            QRegularExpression(QStringLiteral("Link retries since it was last up: [2-9]\n")).match(report).hasMatch());
+
+        FakeAgent agent(nullptr, port);
+        QTRY_VERIFY_WITH_TIMEOUT(session->isLinkUp(), 8000);
+        agent.dropClients();
+        QTRY_COMPARE_WITH_TIMEOUT(agent.linkCount(), 2, 3000);
+        QTRY_VERIFY(session->isLinkUp());
+        report = DiagnosticsReport::compose(DiagnosticsReport::gather(session));
+        QVERIFY2(
+            report.contains(QStringLiteral("Link: connected\nLink state: up\nLink retries since it was last up: 0\n"
+                                           "Link restored since start: 1 times\n")),
+            qPrintable(report));
     }
 
     void failedWriteLeavesNoFile_data()

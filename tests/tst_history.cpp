@@ -71,7 +71,8 @@ struct Rig
         configManager->config.insert(QStringLiteral("minimize"), false);
         configManager->config.insert(QStringLiteral("lastProfile"), QStringLiteral("office"));
         agent.answer(QStringLiteral("config"), QStringLiteral("agent ready"));
-        agent.answer(QStringLiteral("status"), QJsonObject{{QStringLiteral("VPNAddress"), QStringLiteral("10.8.0.6")}});
+        // No session yet when the link comes up.
+        agent.answer(QStringLiteral("status"), QJsonObject{{QStringLiteral("code"), 1}});
         window = std::make_unique<Orvalin>();
         window->setAgentUrl(agent.url());
         window->findChild<TrayController *>()->setTrayAvailableQuery([] { return true; });
@@ -81,7 +82,7 @@ struct Rig
     bool start()
     {
         window->show();
-        if (!QTest::qWaitFor([this] { return !agent.requestsFor(QStringLiteral("config")).isEmpty(); }, 5000))
+        if (!QTest::qWaitFor([this] { return !agent.requestsFor(QStringLiteral("status")).isEmpty(); }, 5000))
             return false;
         QJsonObject profile = profiles()->profiles.value(QStringLiteral("office")).toObject();
         profile.insert(QStringLiteral("password"), storedPassword);
@@ -92,6 +93,7 @@ struct Rig
     bool connectSession()
     {
         agent.answer(QStringLiteral("connect"), QStringLiteral("connected to vpn.example.net"));
+        agent.answer(QStringLiteral("status"), QJsonObject{{QStringLiteral("VPNAddress"), QStringLiteral("10.8.0.6")}});
         window->findChild<QLineEdit *>(QStringLiteral("lineEditOTP"))->setText(oneTimePassword);
         QTest::mouseClick(button("buttonConnect"), Qt::LeftButton);
         return waitUp();
@@ -323,7 +325,10 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("refused") << "refused" << QStringList{"connect", "refused"};
         QTest::newRow("closed by the server") << "closed" << QStringList{"connect", "connected", "closed"};
-        QTest::newRow("agent link lost") << "link" << QStringList{"connect", "connected", "link-lost"};
+        // The agent closes the link and opens again, its session still up.
+        QTest::newRow("agent link lost") << "link"
+                                         << QStringList{"connect", "connected", "link-lost", "link-restored",
+                                                        "taken-over"};
         QTest::newRow("reconnect refused")
             << "reconnect-refused"
             << QStringList{"connect", "connected", "lost", "reconnect", "reconnect-refused", "connect", "connected"};
@@ -361,7 +366,12 @@ private slots:
             QCOMPARE(events.at(expected.indexOf(ending)).value(QLatin1String("message")).toString(),
                      QStringLiteral("Bad OTP"));
         else
-            QCOMPARE(events.constLast().value(QLatin1String("duration")).toInteger(), 600);
+            QCOMPARE(events
+                         .at(expected.indexOf(ending == QLatin1String("link") ? QStringLiteral("link-lost")
+                                                                              : expected.constLast()))
+                         .value(QLatin1String("duration"))
+                         .toInteger(),
+                     600);
     }
 
     void dialogNewestFirstWithSummary()

@@ -6,6 +6,7 @@
 #include "fakeagent.h"
 #include "loading.h"
 #include "secretstore.h"
+#include "sessionrig.h"
 #include "orvalin.h"
 #include "profilemanager.h"
 #include "sessioncontroller.h"
@@ -35,111 +36,6 @@
 // requests and their parameters, what the controls show at each step, the
 // agent's pushes, the timers, and the automatic connection.
 namespace {
-
-const QString hostName = QStringLiteral("vpn.example.net");
-
-QJsonObject officeProfile()
-{
-    return QJsonObject{{QStringLiteral("host"), hostName},
-                       {QStringLiteral("username"), QStringLiteral("alice")},
-                       {QStringLiteral("group"), QStringLiteral("staff")},
-                       {QStringLiteral("secret"), QStringLiteral("s3")}};
-}
-
-QJsonObject fullStatus()
-{
-    return QJsonObject{
-        {QStringLiteral("DtlsConnected"), true},
-        {QStringLiteral("TLSCipherSuite"), QStringLiteral("TLS_AES_256_GCM_SHA384")},
-        {QStringLiteral("DTLSCipherSuite"), QStringLiteral("ECDHE-RSA-AES256-GCM-SHA384")},
-        {QStringLiteral("DTLSPort"), 443}, // a number where text is expected
-        {QStringLiteral("ServerAddress"), QStringLiteral("203.0.113.7")},
-        {QStringLiteral("LocalAddress"), QStringLiteral("192.168.0.23")},
-        {QStringLiteral("VPNAddress"), QStringLiteral("10.8.0.6")},
-        {QStringLiteral("MTU"), 1400},
-        {QStringLiteral("DNS"), QJsonArray{QStringLiteral("10.8.0.1"), QStringLiteral("10.8.0.2")}},
-        {QStringLiteral("SplitInclude"),
-         QJsonArray{QStringLiteral("10.1.2.3/8"), QStringLiteral("192.168.1.0/255.255.255.0")}},
-        {QStringLiteral("SplitExclude"), QJsonArray{QStringLiteral("not-a-route")}},
-    };
-}
-
-QStringList tableRows(QTableWidget *table)
-{
-    QStringList out;
-    for (int row = 0; row < table->rowCount(); ++row)
-        out << table->item(row, 0)->text() + QLatin1Char('/') + table->item(row, 1)->text();
-    return out;
-}
-
-// One window wired to its own fake agent, with the profile "office" stored
-// (and, optionally, "home"), the minimise switch off unless asked for.
-struct Rig
-{
-    explicit Rig(bool minimize = false)
-    {
-        env.writeConfigFile(
-            QStringLiteral("profile.json"),
-            QJsonDocument(QJsonObject{{QStringLiteral("office"), officeProfile()},
-                                      {QStringLiteral("home"),
-                                       QJsonObject{{QStringLiteral("host"), QStringLiteral("home.example.org")}}}})
-                .toJson());
-        configManager->config.insert(QStringLiteral("minimize"), minimize);
-        configManager->config.insert(QStringLiteral("lastProfile"), QStringLiteral("office"));
-        agent.answer(QStringLiteral("config"), QStringLiteral("agent ready"));
-        window = std::make_unique<Orvalin>();
-        window->setAgentUrl(agent.url());
-        // The offscreen platform has no notification area; most tests want one.
-        tray()->setTrayAvailableQuery([this] { return trayAvailable; });
-    }
-
-    bool start()
-    {
-        window->show();
-        return QTest::qWaitFor([this] { return !agent.requestsFor(QStringLiteral("config")).isEmpty(); }, 5000);
-    }
-
-    // Puts a password into the in-memory profile, as the credential store does on restore.
-    void restorePassword(const QString &name, const QString &password)
-    {
-        QJsonObject profile = profiles()->profiles.value(name).toObject();
-        profile.insert(QStringLiteral("password"), password);
-        profiles()->profiles.insert(name, profile);
-    }
-
-    bool connectSession(const QString &otp = QString(), const QJsonObject &status = fullStatus())
-    {
-        agent.answer(QStringLiteral("connect"), QStringLiteral("connected to vpn.example.net"));
-        agent.answer(QStringLiteral("status"), status);
-        otpField()->setText(otp);
-        QTest::mouseClick(connectButton(), Qt::LeftButton);
-        return QTest::qWaitFor([this] { return session()->isSessionConnected() && detailsButton()->isEnabled(); },
-                               5000);
-    }
-
-    template<typename T>
-    T *child(const char *name) const
-    {
-        return window->findChild<T *>(QLatin1String(name));
-    }
-    QPushButton *connectButton() const { return child<QPushButton>("buttonConnect"); }
-    QPushButton *detailsButton() const { return child<QPushButton>("buttonDetails"); }
-    QLineEdit *otpField() const { return child<QLineEdit>("lineEditOTP"); }
-    QComboBox *hostBox() const { return child<QComboBox>("comboBoxHost"); }
-    QLabel *label(const char *name) const { return child<QLabel>(name); }
-    ConnectionStatusCard *card() const { return window->findChild<ConnectionStatusCard *>(); }
-    SessionController *session() const { return window->findChild<SessionController *>(); }
-    TrayController *tray() const { return window->findChild<TrayController *>(); }
-    ProfileManager *profiles() const { return window->findChild<ProfileManager *>(); }
-    Loading *ring() const { return child<Loading>("progressBar"); }
-    DetailDialog *details() const { return window->findChild<DetailDialog *>(); }
-    int count(const QString &method) const { return int(agent.requestsFor(method).size()); }
-
-    TestEnv env;
-    FakeAgent agent;
-    bool trayAvailable = true;
-    std::unique_ptr<Orvalin> window;
-};
 
 QByteArray errorReply(int id, const QString &message)
 {
@@ -282,7 +178,7 @@ private slots:
         QCOMPARE(tableRows(secured), (QStringList{QStringLiteral("10.0.0.0/8"), QStringLiteral("192.168.1.0/24")}));
         rig.agent.answer(QStringLiteral("status"), QJsonObject{{QStringLiteral("code"), 1}});
         QMetaObject::invokeMethod(rig.window.get(), "getVPNStatus");
-        QTRY_COMPARE(rig.count(QStringLiteral("status")), 3);
+        QTRY_COMPARE(rig.count(QStringLiteral("status")), 4); // the link's probe, the session's first, two asked
         QTest::qWait(100);
         QCOMPARE(rig.label("labelVPNAddress")->text(), QStringLiteral("10.8.0.99"));
 
@@ -829,50 +725,6 @@ private slots:
         QFile::remove(rig.env.configFile(QStringLiteral("config.json")));
         QVERIFY(rig.connectSession());
         QVERIFY(!QFile::exists(rig.env.configFile(QStringLiteral("config.json"))));
-    }
-
-    // The link ends while a request is in flight, by a drop or by a clean
-    // close frame: the same fixed text, the button disabled for good, the
-    // session down, the ring stopped, the window back.
-    void linkEndStopsEverything_data()
-    {
-        QTest::addColumn<bool>("clean");
-        QTest::addColumn<bool>("sessionUp");
-        QTest::newRow("dropped while connecting") << false << false;
-        QTest::newRow("closed while connecting") << true << false;
-        QTest::newRow("dropped while disconnecting") << false << true;
-        QTest::newRow("closed while disconnecting") << true << true;
-    }
-    void linkEndStopsEverything()
-    {
-        QFETCH(bool, clean);
-        QFETCH(bool, sessionUp);
-        Rig rig;
-        QVERIFY(rig.start());
-        if (sessionUp) {
-            QVERIFY(rig.connectSession());
-            rig.window->close(); // into the tray
-            rig.tray()->disconnectAction()->trigger();
-            QTRY_COMPARE(rig.count(QStringLiteral("disconnect")), 1);
-        } else {
-            QTest::mouseClick(rig.connectButton(), Qt::LeftButton);
-            QTRY_COMPARE(rig.count(QStringLiteral("connect")), 1);
-            rig.window->hide();
-        }
-        QVERIFY(rig.ring()->isRunning());
-        QSignalSpy closed(rig.window.get(), &Orvalin::vpnClosed);
-        if (clean)
-            rig.agent.closeClients();
-        else
-            rig.agent.dropClients();
-        QTRY_VERIFY(!rig.connectButton()->isEnabled());
-        QCOMPARE(rig.label("statusBar")->text(), QStringLiteral("无法连接到 tunwarden，请重新安装软件！"));
-        QVERIFY(!rig.ring()->isRunning());
-        QVERIFY(rig.window->isVisible());
-        QVERIFY(!rig.session()->isSessionConnected());
-        QCOMPARE(rig.card()->status(), ConnectionStatusCard::Disconnected);
-        QTest::qWait(100);
-        QCOMPARE(closed.size(), 1);
     }
 
     // Without a notification area nothing would draw the icon: a window hidden

@@ -123,8 +123,8 @@ private slots:
     }
 
     // The agent goes away during a session, either stopping as a service does
-    // (a close frame) or killed: the window says so, disables Connect for good,
-    // ends the session and comes back from the tray.
+    // (a close frame) or killed: the window says so, disables Connect while
+    // it keeps trying, ends the session and comes back from the tray.
     void agentGoesAway_data()
     {
         QTest::addColumn<bool>("killed");
@@ -168,7 +168,7 @@ private slots:
         else
             simulator.terminate();
         QTRY_VERIFY_WITH_TIMEOUT(!connectButton->isEnabled(), 5000);
-        QCOMPARE(statusBar->text(), QStringLiteral("无法连接到 tunwarden，请重新安装软件！"));
+        QVERIFY(statusBar->text().startsWith(QStringLiteral("无法连接到 tunwarden，请重新安装软件！")));
         QVERIFY(!session->isSessionConnected());
         QVERIFY(window.isVisible());
         QCOMPARE(closed.size(), 1);

@@ -362,7 +362,8 @@ void TestSettingsTab::installedEntry()
 void TestSettingsTab::disabledDuringSession()
 {
     env->writeConfigFile("profile.json", R"({"office": {"name": "office", "host": "vpn.example.com"}})");
-    agent->answer("status", QJsonObject{});
+    // No session of the agent's own when the link comes up.
+    agent->answer("status", QJsonObject{{"code", 1}});
     configManager->config.insert("minimize", false);
     startWindow();
     auto *page = child<QWidget>("tabSetting");

@@ -1,3 +1,5 @@
+#include "commandclient.h"
+#include "instancecommand.h"
 #include "instanceipc.h"
 #include "instanceprotocol.h"
 #include "singleapplication.h"
@@ -184,6 +186,11 @@ private slots:
     void smallBlockSaysWhatIsWrong();
     void badHelloClosesConnection_data();
     void badHelloClosesConnection();
+    void commandGetsItsReply_data();
+    void commandGetsItsReply();
+    void badCommandFrameClosesConnection_data();
+    void badCommandFrameClosesConnection();
+    void anotherAccountCannotCommand();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -661,6 +668,144 @@ void TestSingleApplication::badHelloClosesConnection()
     QVERIFY(next.process.waitForFinished(10000));
     QCOMPARE(next.process.exitCode(), 0);
     QTRY_COMPARE(host.count("instanceStarted"), fault.isEmpty() ? 2 : 1);
+    stopHosts();
+    QVERIFY(host.process.waitForFinished(10000));
+}
+
+void TestSingleApplication::commandGetsItsReply_data()
+{
+    QTest::addColumn<bool>("answers");
+    QTest::newRow("primary that takes commands") << true;
+    // Takes the hello and the command, raises nothing and never replies, as
+    // a primary of the version before commands does.
+    QTest::newRow("primary without commands") << false;
+}
+
+// A command start gets the primary's reply over its own connection, and the
+// primary raises no window for it; one without commands leaves the sender
+// saying so, and both still serve a plain start afterwards.
+void TestSingleApplication::commandGetsItsReply()
+{
+    QFETCH(bool, answers);
+    const QString key = freshKey();
+    Host host(hostPath, key, stopFile(), ScopeUser,
+              answers ? QStringList{QStringLiteral("--commands")} : QStringList());
+    QVERIFY(host.waitPrimary());
+    const QString name = host.blockName();
+
+    InstanceCommand::Command command;
+    command.action = InstanceCommand::Action::Connect;
+    command.profile = QStringLiteral("office");
+    QElapsedTimer clock;
+    clock.start();
+    const CommandClient::Outcome outcome = CommandClient(instanceServerName(name), name).send(command);
+    if (answers) {
+        QCOMPARE(outcome.result, CommandClient::Result::Replied);
+        QVERIFY(outcome.reply);
+        QCOMPARE(outcome.reply->outcome, InstanceCommand::Outcome::Done);
+        QCOMPARE(outcome.reply->profile, QStringLiteral("office"));
+    } else {
+        QCOMPARE(outcome.result, CommandClient::Result::NotTaken);
+        QVERIFY2(clock.elapsed() < CommandClient::contactTimeoutMs + 3000, QByteArray::number(clock.elapsed()));
+    }
+    QTRY_VERIFY2(host.out.contains(R"(command {"command":"connect","profile":"office"})"), host.out.constData());
+    QCOMPARE(host.count("instanceStarted"), 0);
+
+    Host next(hostPath, key, stopFile());
+    QVERIFY(next.process.waitForFinished(10000));
+    QCOMPARE(next.process.exitCode(), 0);
+    QTRY_COMPARE(host.count("instanceStarted"), 1);
+    QCOMPARE(host.count("command "), 1);
+    stopHosts();
+    QVERIFY(host.process.waitForFinished(10000));
+}
+
+void TestSingleApplication::badCommandFrameClosesConnection_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("command larger than a command may be") << QStringLiteral("oversized");
+    QTest::newRow("a second frame after the command") << QStringLiteral("second");
+}
+
+void TestSingleApplication::badCommandFrameClosesConnection()
+{
+    QFETCH(QString, fault);
+    const QString key = freshKey();
+    Host host(hostPath, key, stopFile(), ScopeUser, {QStringLiteral("--commands")});
+    QVERIFY(host.waitPrimary());
+    const QString name = host.blockName();
+
+    QLocalSocket socket;
+    socket.connectToServer(instanceServerName(name));
+    QVERIFY(socket.waitForConnected(5000));
+    QByteArray received;
+    QObject::connect(&socket, &QLocalSocket::readyRead, [&] { received += socket.readAll(); });
+    const QByteArray hello = encodeHello(name.toLatin1(), KindCommand, 0);
+    socket.write(encodeFrameHeader(hello.size()));
+    socket.flush();
+    QTRY_COMPARE(received, QByteArray("\n"));
+    socket.write(hello);
+    socket.flush();
+    QTRY_COMPARE(received, QByteArray("\n\n"));
+
+    const QByteArray command = R"({"command":"status"})";
+    if (fault == QLatin1String("oversized")) {
+        // Well within what a plain start's message may be.
+        socket.write(encodeFrameHeader(maxCommandLength + 1));
+        socket.flush();
+    } else {
+        socket.write(encodeFrameHeader(command.size()));
+        socket.flush();
+        QTRY_COMPARE(received, QByteArray("\n\n\n"));
+        socket.write(command);
+        socket.flush();
+        QTRY_VERIFY(received.size() > 4);
+        socket.write(encodeFrameHeader(command.size()) + command);
+        socket.flush();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QLocalSocket::UnconnectedState, 10000);
+    QCOMPARE(host.count("command "), fault == QLatin1String("second") ? 1 : 0);
+
+    // The primary still answers the next command.
+    const CommandClient::Outcome outcome
+        = CommandClient(instanceServerName(name), name).send(InstanceCommand::Command());
+    QCOMPARE(outcome.result, CommandClient::Result::Replied);
+    stopHosts();
+    QVERIFY(host.process.waitForFinished(10000));
+}
+
+// Another local account that knows where the primary's socket is still
+// cannot send it a command: the socket's folder and the socket itself are the
+// user's own. The same request from the user's own account is answered.
+void TestSingleApplication::anotherAccountCannotCommand()
+{
+    if (::geteuid() != 0)
+        QSKIP("running the other account's process needs root (setpriv)");
+    const QString key = freshKey();
+    Host host(hostPath, key, stopFile(), ScopeUser, {QStringLiteral("--commands")});
+    QVERIFY(host.waitPrimary());
+    const QString name = host.blockName();
+    const QStringList sender{hostPath, QStringLiteral("--send-command"), instanceServerName(name),
+                             QStringLiteral("--block"), name};
+
+    QProcess other;
+    other.start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                                       QStringLiteral("--clear-groups")}
+                                               + sender);
+    QVERIFY(other.waitForFinished(15000));
+    const QByteArray otherOut = other.readAllStandardOutput();
+    // 1: CommandClient::Result::NotRunning, nothing it may reach.
+    QVERIFY2(otherOut.contains("result 1"), QByteArray(otherOut + other.readAllStandardError()).constData());
+    QTest::qWait(300);
+    QCOMPARE(host.count("command "), 0);
+
+    QProcess own;
+    own.start(sender.constFirst(), sender.mid(1));
+    QVERIFY(own.waitForFinished(15000));
+    const QByteArray ownOut = own.readAllStandardOutput();
+    // 0: CommandClient::Result::Replied.
+    QVERIFY2(ownOut.contains("result 0"), QByteArray(ownOut + own.readAllStandardError()).constData());
+    QTRY_COMPARE(host.count("command "), 1);
     stopHosts();
     QVERIFY(host.process.waitForFinished(10000));
 }

@@ -87,7 +87,8 @@ void TestTray::init()
                          R"({"office": {"name": "office", "host": "vpn.example.com", "username": "alice"}})");
     agent = std::make_unique<FakeAgent>();
     agent->answer("config", "ready");
-    agent->answer("status", QJsonObject{});
+    // No session of the agent's own when the link comes up.
+    agent->answer("status", QJsonObject{{"code", 1}});
 }
 
 void TestTray::cleanup()

@@ -1,11 +1,9 @@
 #include "detaildialog.h"
 #include "ui_detaildialog.h"
 
-#include "jsonrpcwebsocketclient.h"
 #include "sessionformat.h"
 
 #include <QHideEvent>
-#include <QJsonObject>
 #include <QShowEvent>
 #include <QTableWidgetItem>
 
@@ -16,13 +14,22 @@ DetailDialog::DetailDialog(QWidget *parent)
     ui->setupUi(this);
     resize(545, 413);
     setFixedSize(545, 413);
+    connect(&trafficStatistics, &TrafficStatistics::updated, this, [this] {
+        ui->labelBytesSent->setText(SessionFormat::formatBytes(trafficStatistics.bytesSent()));
+        ui->labelBytesReceived->setText(SessionFormat::formatBytes(trafficStatistics.bytesReceived()));
+    });
 }
 
 DetailDialog::~DetailDialog() = default;
 
 void DetailDialog::setClient(JsonRpcWebSocketClient *client)
 {
-    rpcClient = client;
+    trafficStatistics.setClient(client);
+}
+
+TrafficStatistics *DetailDialog::statistics()
+{
+    return &trafficStatistics;
 }
 
 void DetailDialog::showEvent(QShowEvent *event)
@@ -43,22 +50,8 @@ void DetailDialog::hideEvent(QHideEvent *event)
 
 void DetailDialog::requestStatistics()
 {
-    if (!rpcClient || !rpcClient->isConnected())
-        return;
-    // Every reply under id 7 reaches the first callback registered for it,
-    // so this one handler serves every tick.
-    QPointer<DetailDialog> self(this);
-    rpcClient->sendRequest(QStringLiteral("stat"), 7, QJsonObject(), [self](const QJsonValue &reply) {
-        if (!self)
-            return;
-        const QJsonObject stats = reply.toObject();
-        if (stats.contains(QLatin1String("code")))
-            return;
-        self->ui->labelBytesSent->setText(
-            SessionFormat::formatBytes(stats.value(QLatin1String("bytesSent")).toDouble(0)));
-        self->ui->labelBytesReceived->setText(
-            SessionFormat::formatBytes(stats.value(QLatin1String("bytesReceived")).toDouble(0)));
-    });
+    // Nothing goes while the link is absent or down.
+    trafficStatistics.request();
 }
 
 void DetailDialog::setRoutes(const QJsonArray &excluded, const QJsonArray &secured)

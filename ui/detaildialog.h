@@ -1,5 +1,7 @@
 #pragma once
 
+#include "trafficstatistics.h"
+
 #include <QDialog>
 #include <QJsonArray>
 #include <QPointer>
@@ -27,6 +29,8 @@ public:
     // The agent link the counters are read through; it is created after the
     // dialog, and ticks send nothing while it is absent or down.
     void setClient(JsonRpcWebSocketClient *client);
+    // The one reader of the counters, which others ask as well.
+    TrafficStatistics *statistics();
 
     void setRoutes(const QJsonArray &excluded, const QJsonArray &secured);
     void clearDetails();
@@ -42,6 +46,6 @@ private:
 
     std::unique_ptr<Ui::DetailDialog> ui;
     QTimer statTimer;
-    QPointer<JsonRpcWebSocketClient> rpcClient;
+    TrafficStatistics trafficStatistics;
     bool timerWired = false;
 };

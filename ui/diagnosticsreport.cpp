@@ -1,6 +1,7 @@
 #include "diagnosticsreport.h"
 
 #include "abouttab.h"
+#include "agentlink.h"
 #include "appglobals.h"
 #include "boundedtext.h"
 #include "configmanager.h"
@@ -39,6 +40,26 @@ Input gather(SessionController *session)
     if (ProfileManager *profiles = session->profiles())
         input.profiles = profiles->profiles;
     input.linkUp = session->isLinkUp();
+    if (const AgentLink *link = session->agentLink()) {
+        switch (link->state()) {
+        case AgentLink::State::Closed:
+            input.linkState = QStringLiteral("not opened");
+            break;
+        case AgentLink::State::Connecting:
+            input.linkState = QStringLiteral("connecting");
+            break;
+        case AgentLink::State::Up:
+            input.linkState = QStringLiteral("up");
+            break;
+        case AgentLink::State::Waiting:
+            input.linkState = QStringLiteral("waiting");
+            break;
+        }
+        input.msUntilNextTry = link->msUntilNextAttempt();
+        input.linkRefused = link->isRefused();
+        input.linkRetries = link->retryCount();
+        input.linkRestored = link->restoredCount();
+    }
     input.sessionUp = session->isSessionConnected();
     input.lastStatus = session->lastStatusReply();
     input.history = session->history().events();
@@ -132,6 +153,16 @@ QString compose(const Input &input)
 
     heading(out, QStringLiteral("Agent link"));
     out << "Link: " << (input.linkUp ? "connected" : "not connected") << '\n';
+    if (!input.linkState.isEmpty()) {
+        out << "Link state: " << input.linkState;
+        if (input.msUntilNextTry >= 0)
+            out << ", next try in " << QString::number(input.msUntilNextTry / 1000.0, 'f', 1) << " s";
+        if (input.linkRefused)
+            out << ", listener refused by the identity check";
+        out << '\n';
+        out << "Link retries since it was last up: " << input.linkRetries << '\n';
+        out << "Link restored since start: " << input.linkRestored << " times\n";
+    }
     out << "Session: " << (input.sessionUp ? "up" : "down") << '\n';
     out << "Last status reply:";
     if (input.lastStatus.isEmpty()) {

@@ -19,6 +19,14 @@ struct Input
     // Name to profile object; only name, host, username and group are written.
     QJsonObject profiles;
     bool linkUp = false;
+    // How the link to the agent stands: "up", "connecting", "waiting" or
+    // "not opened"; the next try while waiting; tries since it was last up,
+    // and how often it came back.
+    QString linkState;
+    qint64 msUntilNextTry = -1;
+    bool linkRefused = false;
+    int linkRetries = 0;
+    int linkRestored = 0;
     bool sessionUp = false;
     QJsonObject lastStatus;
     QList<QJsonObject> history;

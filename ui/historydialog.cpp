@@ -50,6 +50,10 @@ QString HistoryDialog::eventText(const QString &event)
         return tr("Disconnected");
     if (event == ConnectionHistory::linkLost)
         return tr("Agent link lost");
+    if (event == ConnectionHistory::linkRestored)
+        return tr("Agent link restored");
+    if (event == ConnectionHistory::takenOver)
+        return tr("Session taken over");
     return event;
 }
 

@@ -3,7 +3,10 @@
 
 #include "abouttab.h"
 #include "agentconfig.h"
+#include "agentlink.h"
+#include "agentlinknotice.h"
 #include "appglobals.h"
+#include "commandhandler.h"
 #include "configmanager.h"
 #include "connectionstatuscard.h"
 #include "desktopnotice.h"
@@ -54,6 +57,9 @@ Orvalin::Orvalin(QWidget *parent)
     , ui(std::make_unique<Ui::Orvalin>())
     , agentUrl(defaultAgentUrl())
 {
+    // Set while the window is still empty: changing the flags re-parents the
+    // widget, which styles every child again under the theme's sheet.
+    setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     tray = new TrayController(this);
     // Made before the form so that its buttons come first in the Tab walk,
     // as the card sits above the tabs; the layout takes it in below.
@@ -64,7 +70,6 @@ Orvalin::Orvalin(QWidget *parent)
     for (QComboBox *combo : findChildren<QComboBox *>())
         combo->setItemDelegate(new QStyledItemDelegate(combo));
     nameStatusValues();
-    setWindowFlags(Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     setWindowTitle(tr("Kestrum SSLVPN Client") + QStringLiteral(" v") + appVersion);
     setWindowIcon(QIcon(QStringLiteral(":/assets/orvalin64.png")));
     const qreal ratio = devicePixelRatioF();
@@ -116,6 +121,9 @@ Orvalin::Orvalin(QWidget *parent)
                 [this, picked] { selectHost(ui->comboBoxHost, *picked); });
         connect(profileManager, &ProfileManager::keyRestored, this, &Orvalin::onProfileKeyRestored);
     }
+    // Before the passwords come back from the credential store: a command
+    // for a profile waits for its password.
+    commands = new CommandHandler(this, ui.get(), session, profileManager);
 }
 
 Orvalin::~Orvalin()
@@ -162,6 +170,11 @@ QUrl Orvalin::agentAddress() const
     return agentUrl;
 }
 
+CommandHandler *Orvalin::commandHandler() const
+{
+    return commands;
+}
+
 void Orvalin::showEvent(QShowEvent *event)
 {
     // The deferred set-up runs once, 50 ms after the first show; the flag also
@@ -198,6 +211,7 @@ void Orvalin::afterShowOneTime()
     profileManager->initConnections();
     detailDialog = new DetailDialog(this);
     session->setDetailDialog(detailDialog);
+    commands->setStatistics(detailDialog->statistics());
     session->wireStatusTimer();
     session->wireSessionSignals();
     // Desktop notices of the session while the window is hidden or minimised.
@@ -212,16 +226,21 @@ void Orvalin::afterShowOneTime()
         if (session->isSessionConnected())
             disconnectVPN();
     });
+    // One client for the window's life, whose socket the link reopens: the
+    // other areas keep its pointer and the push handlers stay registered.
     rpcClient = new JsonRpcWebSocketClient(this);
-    connect(rpcClient, &JsonRpcWebSocketClient::error, this, &Orvalin::onLinkFailed);
-    connect(rpcClient, &JsonRpcWebSocketClient::disconnected, this, &Orvalin::onLinkFailed);
-    connect(rpcClient, &JsonRpcWebSocketClient::connected, this, &Orvalin::configVPN);
+    agentLink = new AgentLink(rpcClient, this);
+    linkNotice = new AgentLinkNotice(agentLink, ui->statusBar, this);
+    connect(agentLink, &AgentLink::linkUp, this, &Orvalin::onLinkUp);
+    connect(agentLink, &AgentLink::linkDown, this, &Orvalin::onLinkDown);
+    connect(agentLink, &AgentLink::reopened, this, &Orvalin::configVPN);
     session->setClient(rpcClient);
+    session->setLink(agentLink);
     detailDialog->setClient(rpcClient);
     softwareTab->setClient(rpcClient);
     routingRulesTab->setClient(rpcClient);
     session->registerPushHandlers();
-    rpcClient->connectToServer(agentUrl);
+    agentLink->open(agentUrl);
 }
 
 void Orvalin::configVPN()
@@ -234,18 +253,27 @@ void Orvalin::configVPN()
                            [this](const QJsonValue &reply) { ui->statusBar->setText(reply.toString()); });
 }
 
-void Orvalin::onLinkFailed()
+void Orvalin::onLinkUp()
 {
-    // A drop can come as an error and a close together; once is enough.
-    if (linkLost)
-        return;
-    linkLost = true;
-    session->linkLost();
+    if (agentLink->restoredCount() > 0) {
+        session->linkRestored();
+        if (notifier)
+            notifier->onAgentBack();
+    }
+    ui->buttonConnect->setEnabled(true);
+    configVPN();
+    // After "config": does the agent already run a session?
+    session->probeAgentSession();
+}
+
+void Orvalin::onLinkDown(bool wasUp)
+{
+    session->linkLost(wasUp);
     if (notifier)
         notifier->onAgentLost();
-    ui->statusBar->setText(rpcClient && rpcClient->isAgentRefused()
-                               ? tr("tunwarden identity check failed, please contact your administrator")
-                               : QStringLiteral("无法连接到 tunwarden，请重新安装软件！"));
+    // The fixed text (or the identity refusal) with the next try; the link
+    // tries again by itself.
+    linkNotice->show();
     ui->buttonConnect->setEnabled(false);
     emit vpnClosed();
     showWindowAgain(this);

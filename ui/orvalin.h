@@ -10,6 +10,9 @@ class Orvalin;
 }
 
 class AboutTab;
+class AgentLink;
+class AgentLinkNotice;
+class CommandHandler;
 class ConnectionStatusCard;
 class DetailDialog;
 class JsonRpcWebSocketClient;
@@ -36,6 +39,8 @@ public:
     // at their own server before it is first shown.
     void setAgentUrl(const QUrl &url);
     QUrl agentAddress() const;
+    // Runs the commands of later starts of the program on this window.
+    CommandHandler *commandHandler() const;
 
 signals:
     void vpnConnected();
@@ -63,15 +68,17 @@ private slots:
 private:
     void nameStatusValues();
     void afterShowOneTime();
-    void onLinkFailed();
+    void onLinkUp();
+    void onLinkDown(bool wasUp);
     void onProfileKeyRestored(const QString &profile);
 
     std::unique_ptr<Ui::Orvalin> ui;
     JsonRpcWebSocketClient *rpcClient = nullptr;
+    AgentLink *agentLink = nullptr;
+    AgentLinkNotice *linkNotice = nullptr;
     ProfileManager *profileManager = nullptr;
     QUrl agentUrl;
     bool initialised = false;
-    bool linkLost = false;
     TrayController *tray = nullptr;
     SettingsTab *settingsTab = nullptr;
     ConnectionStatusCard *statusCard = nullptr;
@@ -82,6 +89,7 @@ private:
     // Owns the scanner (appScanner) and the records (softwareList).
     SoftwareTab *softwareTab = nullptr;
     RoutingRulesTab *routingRulesTab = nullptr;
+    CommandHandler *commands = nullptr;
 
 protected:
     void showEvent(QShowEvent *event) override;

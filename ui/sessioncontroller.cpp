@@ -1,6 +1,7 @@
 #include "sessioncontroller.h"
 #include "ui_orvalin.h"
 
+#include "agentlink.h"
 #include "appglobals.h"
 #include "configmanager.h"
 #include "connectionstatuscard.h"
@@ -10,12 +11,14 @@
 #include "orvalin.h"
 #include "profilemanager.h"
 #include "sessionformat.h"
+#include "sessiontakeover.h"
 #include "traycontroller.h"
 #include "windowforward.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QLineEdit>
+#include <QMessageBox>
 
 #include <utility>
 
@@ -75,6 +78,16 @@ void SessionController::setClient(JsonRpcWebSocketClient *client)
     rpcClient = client;
 }
 
+void SessionController::setLink(AgentLink *agentLink)
+{
+    link = agentLink;
+}
+
+AgentLink *SessionController::agentLink() const
+{
+    return link;
+}
+
 bool SessionController::isSessionConnected() const
 {
     return sessionConnected;
@@ -103,6 +116,45 @@ int SessionController::statusPollInterval() const
 bool SessionController::isLinkUp() const
 {
     return linkUp();
+}
+
+SessionController::State SessionController::state() const
+{
+    if (!linkUp())
+        return State::AgentUnreachable;
+    if (sessionConnected)
+        return disconnectRequested ? State::Disconnecting : State::Connected;
+    return attemptPending ? State::Connecting : State::Idle;
+}
+
+bool SessionController::isAgentSessionKnown() const
+{
+    return linkUp() && !probePending && probedEpoch == linkEpoch();
+}
+
+bool SessionController::hasSessionStatus() const
+{
+    return sessionConnected && sessionStatusKnown;
+}
+
+QString SessionController::sessionProfileName() const
+{
+    return currentProfileName;
+}
+
+QString SessionController::sessionHost() const
+{
+    return sessionHostName;
+}
+
+QString SessionController::sessionVpnAddress() const
+{
+    return hasSessionStatus() ? lastStatus.value(QLatin1String("VPNAddress")).toString() : QString();
+}
+
+QDateTime SessionController::sessionSince() const
+{
+    return sessionConnected ? sessionStartedAt : QDateTime();
 }
 
 QJsonObject SessionController::lastStatusReply() const
@@ -138,40 +190,36 @@ QStringList SessionController::heldSecrets() const
 
 ConnectionHistory &SessionController::history()
 {
-    return connectionHistory;
+    return recorder.history();
 }
 
 void SessionController::recordEvent(const QString &event, const QJsonObject &fields)
 {
-    flushPendingUp();
-    QJsonObject entry = fields;
-    entry.insert(QStringLiteral("profile"), currentProfileName);
-    entry.insert(QStringLiteral("host"), currentProfile.value(QLatin1String("host")).toString());
-    if (sessionConnected && ConnectionHistory::endsSession(event))
-        entry.insert(QStringLiteral("duration"), sessionStartedAt.secsTo(connectionHistory.now()));
-    connectionHistory.record(event, entry);
+    recorder.setSubject(currentProfileName, currentProfile.value(QLatin1String("host")).toString());
+    recorder.record(event, fields);
 }
 
-void SessionController::flushPendingUp(const QString &vpnAddress)
+void SessionController::linkLost(bool wasUp)
 {
-    if (pendingUpEvent.isEmpty())
-        return;
-    const QString event = std::exchange(pendingUpEvent, QString());
-    connectionHistory.record(
-        event,
-        QJsonObject{{QStringLiteral("profile"), currentProfileName},
-                    {QStringLiteral("host"), currentProfile.value(QLatin1String("host")).toString()},
-                    {QStringLiteral("address"), vpnAddress}},
-        sessionStartedAt);
+    sessionCutByLink = sessionConnected;
+    probePending = false;
+    attemptPending = false;
+    // An agent not reached yet (not running at start) has lost no link.
+    if (wasUp) {
+        recorder.setSubject(currentProfileName, currentProfile.value(QLatin1String("host")).toString());
+        recorder.linkLost(sessionConnected);
+    }
+    emit stateChanged();
 }
 
-void SessionController::linkLost()
+void SessionController::linkRestored()
 {
-    // An agent that was never reached before any session (not running at
-    // start) is no event of a session.
-    if (generation == 0)
-        return;
-    recordEvent(ConnectionHistory::linkLost);
+    recorder.linkRestored();
+}
+
+quint64 SessionController::linkEpoch() const
+{
+    return link ? link->epoch() : 0;
 }
 
 bool SessionController::linkUp() const
@@ -238,11 +286,15 @@ void SessionController::connectVPN(bool reconnect)
     // to its own id for the life of the process.
     rpcClient->sendRequest(method, id, currentProfile,
                            [this, reconnect](const QJsonValue &reply) { onConnectReply(reply, reconnect); });
+    attemptPending = true;
+    sessionHostName = currentProfile.value(QLatin1String("host")).toString();
+    emit stateChanged();
 }
 
 void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
 {
     ui->progressBar->stop();
+    attemptPending = false;
 
     // A second answer for a session already up (a double click on Connect
     // sends two requests): the session, and a disconnection the user may have
@@ -273,13 +325,17 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
     if (reconnect) {
         // The agent could not resume the lost session: start over with the
         // profile that is selected now, unless the user has acted meanwhile.
-        if (!reconnectStillCurrent)
+        if (!reconnectStillCurrent) {
+            emit stateChanged();
             return;
+        }
         const quint64 startedAt = generation;
-        QTimer::singleShot(retryAfterRefusedReconnectMs, window, [this, startedAt] {
-            if (stillPending(startedAt))
+        const quint64 epoch = linkEpoch();
+        QTimer::singleShot(retryAfterRefusedReconnectMs, window, [this, startedAt, epoch] {
+            if (stillPending(startedAt, epoch))
                 retryAfterRefusedReconnect();
         });
+        emit stateChanged();
         return;
     }
 
@@ -289,6 +345,8 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
         tray->trayFailed();
     statusCard->setStatus(ConnectionStatusCard::Error);
     statusCard->setErrorText(message);
+    emit connectRefused(message);
+    emit stateChanged();
     // The box runs an event loop of its own. Opened from here it would run
     // inside the link's read handler, and nothing more from the agent would be
     // read until the user dismissed it; so it opens once this reply is done.
@@ -302,8 +360,13 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
                 ui->statusBar->setText(message);
                 return;
             }
-            if (refusedAt == generation)
-                MessageBoxes::showError(window, message);
+            if (refusedAt != generation)
+                return;
+            QPointer<SessionController> self(this);
+            refusalOnScreen = message;
+            MessageBoxes::showError(window, message);
+            if (self)
+                refusalOnScreen.clear();
         },
         Qt::QueuedConnection);
 }
@@ -330,9 +393,32 @@ void SessionController::getVPNStatus()
                            [this](const QJsonValue &reply) { onStatus(reply); });
 }
 
+void SessionController::probeAgentSession()
+{
+    if (!linkUp())
+        return;
+    probePending = true;
+    getVPNStatus();
+}
+
 void SessionController::onStatus(const QJsonValue &reply)
 {
     const QJsonObject status = reply.toObject();
+    // A reply arrives only on the link that carried its request, so while the
+    // probe is out the first reply is its answer.
+    if (probePending) {
+        probePending = false;
+        probedEpoch = linkEpoch();
+        if (!sessionConnected) {
+            if (reply.isObject() && !status.contains(QLatin1String("code")))
+                takeOver(status);
+            else
+                runPendingAutomaticConnection();
+            // Whatever waited for the agent's answer may go on.
+            emit stateChanged();
+            return;
+        }
+    }
     // "code" means there is no session to report on. A reply that arrives
     // after the session has ended would fill the idle window with the old
     // figures and hand the old routes to the next session.
@@ -351,16 +437,18 @@ void SessionController::onStatus(const QJsonValue &reply)
     ui->labelMTU->setText(fields.mtu);
     ui->labelDNS->setText(fields.dns);
     statusCard->setVpnAddress(fields.vpnAddress);
+    sessionStatusKnown = true;
 
     // The routes are fixed for a session: take them from its first status.
     if (!ui->buttonDetails->isEnabled()) {
-        flushPendingUp(fields.vpnAddress);
+        recorder.firstStatus(fields.vpnAddress);
         ui->buttonDetails->setEnabled(true);
         if (detailDialog) {
             detailDialog->setRoutes(status.value(QLatin1String("SplitExclude")).toArray(),
                                     status.value(QLatin1String("SplitInclude")).toArray());
         }
     }
+    emit statusReceived();
 }
 
 void SessionController::disconnectVPN()
@@ -372,6 +460,7 @@ void SessionController::disconnectVPN()
     // The reply arrives at the session-closed handler registered for id 3.
     rpcClient->sendRequest(QStringLiteral("disconnect"), disconnectId, QJsonObject(), ReplyCallback());
     disconnectRequested = true;
+    emit stateChanged();
 }
 
 void SessionController::toggleConnection()
@@ -432,10 +521,13 @@ void SessionController::onSessionLost(const QJsonValue &reply)
     ui->statusBar->setText(reply.toString());
     recordEvent(ConnectionHistory::lost, QJsonObject{{QStringLiteral("message"), reply.toString()}});
     emit window->vpnClosed();
-    if (!disconnectRequested) {
+    // A session taken over from the agent without knowing its profile has no
+    // parameters to resume with.
+    if (!disconnectRequested && !currentProfile.isEmpty()) {
         const quint64 startedAt = generation;
-        QTimer::singleShot(reconnectDelayMs, window, [this, startedAt] {
-            if (stillPending(startedAt))
+        const quint64 epoch = linkEpoch();
+        QTimer::singleShot(reconnectDelayMs, window, [this, startedAt, epoch] {
+            if (stillPending(startedAt, epoch))
                 connectVPN(true);
         });
     }
@@ -443,24 +535,18 @@ void SessionController::onSessionLost(const QJsonValue &reply)
 
 void SessionController::sessionUp()
 {
+    sessionStatusKnown = false;
+    sessionStartedAt = QDateTime::currentDateTime();
     getVPNStatus();
     if (rpcClient)
         rpcClient->getEnabledAppSplitRules();
     ++generation;
-    sessionStartedAt = connectionHistory.now();
-    pendingUpEvent = comingUpByReconnect ? ConnectionHistory::reconnected : ConnectionHistory::connected;
-    comingUpByReconnect = false;
+    recorder.setSubject(currentProfileName, currentProfile.value(QLatin1String("host")).toString());
+    recorder.sessionUp(std::exchange(comingUpByReconnect, false));
     sessionConnected = true;
     disconnectRequested = false;
-    // Connected image, "连接网关" disabled and "断开网关" enabled.
-    if (tray)
-        tray->trayConnected();
-    ui->buttonConnect->setText(QCoreApplication::translate("Orvalin", "Disconnect"));
-    setInputsEnabled(false);
-
     const QString host = currentProfile.value(QLatin1String("host")).toString();
-    statusCard->setStatus(ConnectionStatusCard::Connected);
-    statusCard->setServerText(host);
+    showSessionUp(host);
     if (tray)
         tray->closeToTrayIfWanted(host);
 
@@ -471,11 +557,79 @@ void SessionController::sessionUp()
         configManager->saveConfig();
     }
     statusTimer.start(statusPollMs);
+    emit stateChanged();
+}
+
+void SessionController::showSessionUp(const QString &host)
+{
+    // Connected image, "连接网关" disabled and "断开网关" enabled.
+    if (tray)
+        tray->trayConnected();
+    sessionHostName = host;
+    ui->buttonConnect->setText(QCoreApplication::translate("Orvalin", "Disconnect"));
+    setInputsEnabled(false);
+    statusCard->setStatus(ConnectionStatusCard::Connected);
+    statusCard->setServerText(host);
+    // A refusal still on screen is stale once a session is up: a command of
+    // another start connected while the box waited for the user.
+    if (!refusalOnScreen.isEmpty()) {
+        for (QMessageBox *box : window->findChildren<QMessageBox *>()) {
+            if (box->isVisible() && box->text() == refusalOnScreen)
+                box->done(QMessageBox::Ok);
+        }
+    }
+}
+
+void SessionController::takeOver(const QJsonObject &status)
+{
+    // The agent runs a session: nothing may start a second one.
+    pendingAutoLogin.clear();
+    ++generation;
+
+    const QString lastName = configManager->config.value(QLatin1String("lastProfile")).toString();
+    const QJsonObject stored = profileManager ? profileManager->profiles.value(lastName).toObject() : QJsonObject();
+    // The window's own session, cut off with the link, or one that a previous
+    // run of the client left up when it stopped without a word.
+    const bool ownSession = std::exchange(sessionCutByLink, false) && currentProfileName == lastName;
+    const QJsonObject previous
+        = ownSession
+              ? QJsonObject{{QStringLiteral("profile"), currentProfileName},
+                            {QStringLiteral("host"), currentProfile.value(QLatin1String("host")).toString()},
+                            {QStringLiteral("address"), lastStatus.value(QLatin1String("VPNAddress")).toString()}}
+              : recorder.unendedSession();
+    const SessionTakeover::Owner owner
+        = SessionTakeover::identify(status, lastName, stored.value(QLatin1String("host")).toString(), previous);
+    if (!owner.known) {
+        // Not knowing whose session it is, nothing is resumed with a profile's password.
+        currentProfile = QJsonObject();
+        currentProfileName.clear();
+    } else if (!ownSession) {
+        // The window's own "connect" parameters (with their one-time password)
+        // stay; otherwise the stored profile stands in for them.
+        currentProfile = connectParameters(stored, QString());
+        currentProfileName = lastName;
+    }
+
+    recorder.setSubject(currentProfileName, owner.host);
+    recorder.sessionTakenOver(status.value(QLatin1String("VPNAddress")).toString(), owner.since);
+    sessionConnected = true;
+    disconnectRequested = false;
+    sessionStatusKnown = false;
+    sessionStartedAt = owner.since;
+    // The session-up look, but the window stays where it is: nobody asked for
+    // a connection that would close it into the tray.
+    showSessionUp(owner.host);
+    // Labels, routes and Details from the reply at hand.
+    onStatus(status);
+    if (rpcClient)
+        rpcClient->getEnabledAppSplitRules();
+    statusTimer.start(statusPollMs);
+    emit stateChanged();
 }
 
 void SessionController::sessionDown()
 {
-    flushPendingUp();
+    recorder.sessionDown();
     sessionConnected = false;
     // Whatever was in flight has lost its session or its link.
     ui->progressBar->stop();
@@ -496,6 +650,9 @@ void SessionController::sessionDown()
         detailDialog->clearDetails();
     ui->lineEditOTP->clear();
     statusTimer.stop();
+    attemptPending = false;
+    sessionStatusKnown = false;
+    emit stateChanged();
 }
 
 void SessionController::setInputsEnabled(bool enabled)
@@ -506,20 +663,45 @@ void SessionController::setInputsEnabled(bool enabled)
     ui->tabSetting->setEnabled(enabled);
 }
 
-bool SessionController::stillPending(quint64 startedAt) const
+bool SessionController::stillPending(quint64 startedAt, quint64 epoch) const
 {
-    return startedAt == generation && !sessionConnected && !disconnectRequested;
+    return startedAt == generation && epoch == linkEpoch() && !sessionConnected && !disconnectRequested;
 }
+
+namespace {
+bool automaticConnectionWanted(const QString &profileName)
+{
+    const QJsonObject &config = configManager->config;
+    return config.value(QLatin1String("autoLogin")).toBool(false)
+           && config.value(QLatin1String("lastProfile")).toString() == profileName;
+}
+} // namespace
 
 void SessionController::scheduleAutomaticConnection(const QString &profileName)
 {
     const quint64 startedAt = generation;
     QTimer::singleShot(automaticConnectionDelayMs, window, [this, profileName, startedAt] {
-        if (!stillPending(startedAt))
+        // The user has acted meanwhile, or a session is up. The link may have
+        // come and gone: the automatic connection waits for the agent, not for one link.
+        if (startedAt != generation || sessionConnected || disconnectRequested
+            || !automaticConnectionWanted(profileName))
             return;
-        const QJsonObject &config = configManager->config;
-        if (config.value(QLatin1String("autoLogin")).toBool(false)
-            && config.value(QLatin1String("lastProfile")).toString() == profileName)
-            connectVPN(false);
+        // Until the agent has said that it runs no session, a "connect" could
+        // start a second one: the probe's answer lets it go.
+        if (!linkUp() || probedEpoch != linkEpoch() || probePending) {
+            pendingAutoLogin = profileName;
+            autoLoginGeneration = startedAt;
+            return;
+        }
+        connectVPN(false);
     });
+}
+
+void SessionController::runPendingAutomaticConnection()
+{
+    const QString profileName = std::exchange(pendingAutoLogin, QString());
+    if (profileName.isEmpty() || autoLoginGeneration != generation || sessionConnected || disconnectRequested
+        || !automaticConnectionWanted(profileName))
+        return;
+    connectVPN(false);
 }

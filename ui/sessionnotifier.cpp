@@ -107,9 +107,10 @@ void SessionNotifier::onSessionEvent(const QJsonObject &event)
     const auto kind = kinds.constFind(name);
     if (kind != kinds.constEnd()) {
         notify(kind.value(), event);
-    } else if (name == ConnectionHistory::disconnected) {
-        // Asked for or seen in the window: nothing to tell, but what was
-        // held back about the session is out of date.
+    } else if (name == ConnectionHistory::disconnected || name == ConnectionHistory::takenOver) {
+        // Asked for or seen in the window, or a session the agent kept
+        // through its restart: nothing to tell, but what was held back about
+        // the session is out of date.
         throttle.observe(-1, SessionGroup);
     }
 }

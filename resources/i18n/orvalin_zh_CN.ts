@@ -2,6 +2,264 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN" sourcelanguage="en_US">
 <context>
+    <name>CommandLine</name>
+    <message>
+        <source>Unexpected argument &apos;%1&apos;.</source>
+        <translation>多余的参数“%1”。</translation>
+    </message>
+    <message>
+        <source>Give one command at a time.</source>
+        <translation>一次只能给出一个命令。</translation>
+    </message>
+    <message>
+        <source>--wait goes with --connect or --disconnect.</source>
+        <translation>--wait 只能与 --connect 或 --disconnect 一起使用。</translation>
+    </message>
+    <message>
+        <source>--otp-stdin goes with --connect.</source>
+        <translation>--otp-stdin 只能与 --connect 一起使用。</translation>
+    </message>
+    <message>
+        <source>--json goes with --status.</source>
+        <translation>--json 只能与 --status 一起使用。</translation>
+    </message>
+    <message>
+        <source>Give one profile to --connect.</source>
+        <translation>--connect 只能给出一个配置。</translation>
+    </message>
+    <message>
+        <source>--connect needs the name of a profile.</source>
+        <translation>--connect 需要配置的名称。</translation>
+    </message>
+    <message>
+        <source>The profile name is too long.</source>
+        <translation>配置名称过长。</translation>
+    </message>
+    <message>
+        <source>Usage: %1 [command]</source>
+        <translation>用法：%1 [命令]</translation>
+    </message>
+    <message>
+        <source>Without a command the client opens, or the running one comes to the front.</source>
+        <translation>不带命令时打开客户端，或将正在运行的客户端窗口显示到最前。</translation>
+    </message>
+    <message>
+        <source>A command goes to the client that runs for this user.</source>
+        <translation>命令发送给当前用户正在运行的客户端。</translation>
+    </message>
+    <message>
+        <source>Commands:</source>
+        <translation>命令：</translation>
+    </message>
+    <message>
+        <source>Connect with the profile. When the client is not running, it starts and connects.</source>
+        <translation>使用该配置连接。客户端未运行时，先启动客户端再连接。</translation>
+    </message>
+    <message>
+        <source>End the session.</source>
+        <translation>断开当前会话。</translation>
+    </message>
+    <message>
+        <source>Show the session: state, profile, gateway, VPN address, since when, bytes sent and received.</source>
+        <translation>显示会话：状态、配置、网关、VPN 地址、连接时间、发送和接收字节。</translation>
+    </message>
+    <message>
+        <source>List the profiles, one name a line.</source>
+        <translation>列出所有配置，每行一个名称。</translation>
+    </message>
+    <message>
+        <source>Bring the window to the front.</source>
+        <translation>将窗口显示到最前。</translation>
+    </message>
+    <message>
+        <source>Quit the client (a session that is up is disconnected first).</source>
+        <translation>退出客户端（已连接的会话会先断开）。</translation>
+    </message>
+    <message>
+        <source>Show this help.</source>
+        <translation>显示本帮助。</translation>
+    </message>
+    <message>
+        <source>Show the version.</source>
+        <translation>显示版本。</translation>
+    </message>
+    <message>
+        <source>Options:</source>
+        <translation>选项：</translation>
+    </message>
+    <message>
+        <source>Read the one-time password from standard input, or ask for it without echo on a terminal. It never goes on the command line.</source>
+        <translation>从标准输入读取一次性密码；在终端中则不回显地提示输入。一次性密码从不出现在命令行中。</translation>
+    </message>
+    <message>
+        <source>Wait for the outcome, at most 60 seconds: the VPN address once connected, or the agent&apos;s message when it refuses.</source>
+        <translation>等待结果，最多 60 秒：连接成功时输出 VPN 地址，被拒绝时输出代理的消息。</translation>
+    </message>
+    <message>
+        <source>Print the status as one JSON object.</source>
+        <translation>以一个 JSON 对象输出状态。</translation>
+    </message>
+    <message>
+        <source>Exit status:</source>
+        <translation>退出状态：</translation>
+    </message>
+    <message>
+        <source>done</source>
+        <translation>完成</translation>
+    </message>
+    <message>
+        <source>refused or failed</source>
+        <translation>被拒绝或失败</translation>
+    </message>
+    <message>
+        <source>usage error</source>
+        <translation>用法错误</translation>
+    </message>
+    <message>
+        <source>the client is not running</source>
+        <translation>客户端未运行</translation>
+    </message>
+    <message>
+        <source>timed out</source>
+        <translation>超时</translation>
+    </message>
+    <message>
+        <source>Try &apos;%1 --help&apos; for more information.</source>
+        <translation>运行“%1 --help”查看更多信息。</translation>
+    </message>
+    <message>
+        <source>One-time password: </source>
+        <translation>一次性密码：</translation>
+    </message>
+    <message>
+        <source>No one-time password was read from standard input.</source>
+        <translation>未能从标准输入读到一次性密码。</translation>
+    </message>
+</context>
+<context>
+    <name>CommandOutput</name>
+    <message>
+        <source>Kestrum SSLVPN Client is not running.</source>
+        <translation>Kestrum SSLVPN 客户端未运行。</translation>
+    </message>
+    <message>
+        <source>The running client does not answer.</source>
+        <translation>正在运行的客户端没有响应。</translation>
+    </message>
+    <message>
+        <source>The running client did not take the command; it may be an older version. Quit it and start it again.</source>
+        <translation>正在运行的客户端未接受该命令，可能是旧版本。请退出后重新启动。</translation>
+    </message>
+    <message>
+        <source>The client ended before the outcome was known.</source>
+        <translation>客户端在得到结果之前已退出。</translation>
+    </message>
+    <message>
+        <source>No outcome within 60 seconds.</source>
+        <translation>60 秒内没有结果。</translation>
+    </message>
+    <message>
+        <source>The running client did not answer in time.</source>
+        <translation>正在运行的客户端未能及时响应。</translation>
+    </message>
+    <message>
+        <source>The running client&apos;s answer was not understood.</source>
+        <translation>无法理解正在运行的客户端的回复。</translation>
+    </message>
+    <message>
+        <source>The running client did not understand the command.</source>
+        <translation>正在运行的客户端无法理解该命令。</translation>
+    </message>
+    <message>
+        <source>State: %1</source>
+        <translation>状态：%1</translation>
+    </message>
+    <message>
+        <source>Profile: %1</source>
+        <translation>配置：%1</translation>
+    </message>
+    <message>
+        <source>Gateway: %1</source>
+        <translation>网关：%1</translation>
+    </message>
+    <message>
+        <source>VPN address: %1</source>
+        <translation>VPN 地址：%1</translation>
+    </message>
+    <message>
+        <source>Since: %1</source>
+        <translation>连接时间：%1</translation>
+    </message>
+    <message>
+        <source>Bytes sent: %1</source>
+        <translation>发送字节：%1</translation>
+    </message>
+    <message>
+        <source>Bytes received: %1</source>
+        <translation>接收字节：%1</translation>
+    </message>
+    <message>
+        <source>Not connected</source>
+        <translation>未连接</translation>
+    </message>
+    <message>
+        <source>Connecting</source>
+        <translation>正在连接</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>已连接</translation>
+    </message>
+    <message>
+        <source>Disconnecting</source>
+        <translation>正在断开</translation>
+    </message>
+    <message>
+        <source>Agent unreachable</source>
+        <translation>无法连接到 tunwarden</translation>
+    </message>
+    <message>
+        <source>The agent (tunwarden) cannot be reached.</source>
+        <translation>无法连接到代理（tunwarden）。</translation>
+    </message>
+    <message>
+        <source>There is no profile named &apos;%1&apos;.</source>
+        <translation>没有名为“%1”的配置。</translation>
+    </message>
+    <message>
+        <source>A session is already up.</source>
+        <translation>已有会话处于连接状态。</translation>
+    </message>
+    <message>
+        <source>A session is already up with the profile &apos;%1&apos;.</source>
+        <translation>配置“%1”的会话已处于连接状态。</translation>
+    </message>
+    <message>
+        <source>No session is up.</source>
+        <translation>当前没有已连接的会话。</translation>
+    </message>
+    <message>
+        <source>A connection or disconnection is under way.</source>
+        <translation>正在连接或断开，请稍候。</translation>
+    </message>
+    <message>
+        <source>The agent refused the connection.</source>
+        <translation>代理拒绝了连接。</translation>
+    </message>
+    <message>
+        <source>The attempt ended without a session.</source>
+        <translation>连接尝试已结束，未能建立会话。</translation>
+    </message>
+    <message>
+        <source>The password prompt was cancelled; nothing was sent.</source>
+        <translation>已取消输入密码，未发送任何内容。</translation>
+    </message>
+    <message>
+        <source>The running client refused the command.</source>
+        <translation>正在运行的客户端拒绝了该命令。</translation>
+    </message>
+</context>
+<context>
     <name>ConfigManager</name>
     <message>
         <source>Couldn&apos;t open config file</source>
@@ -150,6 +408,14 @@
     <message>
         <source>Agent link lost</source>
         <translation>与代理的连接中断</translation>
+    </message>
+    <message>
+        <source>Agent link restored</source>
+        <translation>与代理的连接已恢复</translation>
+    </message>
+    <message>
+        <source>Session taken over</source>
+        <translation>已接管运行中的会话</translation>
     </message>
     <message>
         <source>Last 24 hours: sessions %1, connected %2, losses %3</source>
@@ -305,6 +571,16 @@
     <message>
         <source>tunwarden identity check failed, please contact your administrator</source>
         <translation>tunwarden 身份校验失败，请联系管理员</translation>
+    </message>
+    <message numerus="yes">
+        <source>(retry in %n s)</source>
+        <translation>
+            <numerusform>（%n 秒后重试）</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>(retrying…)</source>
+        <translation>（正在重试…）</translation>
     </message>
     <message>
         <source>Managed by your administrator: %1</source>

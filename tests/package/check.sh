@@ -3,7 +3,8 @@
 #   check.sh desktop  <entry> <metainfo>       validate the menu entry and the AppStream data
 #   check.sh build    <build dir> <out dir>    build the .deb once into <out dir>
 #   check.sh contents <out dir> <expected>     the package holds exactly the expected files
-#   check.sh lintian  <out dir>                lintian reports no errors
+#   check.sh lintian  <out dir>                lintian reports no errors or warnings
+#   check.sh completion <completion file>      the bash completion offers the commands and their options
 #   check.sh run      <out dir> <bin dir>      the unpacked client sends "config" to the simulator,
 #                                              having removed a save copy left from before its start
 #   check.sh menu     <out dir> <bin dir>      the unpacked entry finds its icon by id at every size
@@ -27,8 +28,31 @@ contents)
     dpkg-deb -c "$(deb "$2")" | awk '{print $6}' | sort >"$2/actual-files.txt"
     sort "$3" | diff -u - "$2/actual-files.txt"
     ;;
+completion)
+    # shellcheck disable=SC1090
+    source "$2"
+    complete_words() {
+        COMP_WORDS=("$@")
+        COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+        COMPREPLY=()
+        _KestrumSSLVPN
+        echo "${COMPREPLY[*]}"
+    }
+    check() {
+        local got
+        got=$(complete_words "${@:2}")
+        [ "$got" = "$1" ] || { echo "completing '${*:2}': '$got', expected '$1'" >&2; exit 1; }
+    }
+    check "--disconnect" KestrumSSLVPN --dis
+    check "--connect --disconnect --status --profiles --show --quit --help --version" KestrumSSLVPN ""
+    check "--otp-stdin --wait" KestrumSSLVPN --connect office ""
+    check "--wait" KestrumSSLVPN --disconnect ""
+    check "--json" KestrumSSLVPN --status ""
+    check "" KestrumSSLVPN --quit ""
+    ;;
 lintian)
-    lintian --fail-on error --display-level '>=info' "$(deb "$2")"
+    # Warnings too: the package has none (a missing manual page was one).
+    lintian --fail-on error,warning --display-level '>=info' "$(deb "$2")"
     ;;
 run)
     out=$2 bin=$3

@@ -4,14 +4,15 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
-FakeAgent::FakeAgent(QObject *parent)
+FakeAgent::FakeAgent(QObject *parent, quint16 port)
     : QObject(parent)
     , server(new QWebSocketServer(QStringLiteral("fake-agent"), QWebSocketServer::NonSecureMode, this))
 {
-    server->listen(QHostAddress::LocalHost, 0);
+    server->listen(QHostAddress::LocalHost, port);
     connect(server, &QWebSocketServer::newConnection, this, [this] {
         while (QWebSocket *socket = server->nextPendingConnection()) {
             clients.append(socket);
+            socket->setProperty("link", ++openedLinks);
             connect(socket, &QWebSocket::binaryMessageReceived, this,
                     [this, socket](const QByteArray &bytes) { handle(socket, bytes, true); });
             connect(socket, &QWebSocket::textMessageReceived, this,
@@ -101,12 +102,27 @@ QList<FakeAgent::Request> FakeAgent::requestsFor(const QString &method) const
     return matching;
 }
 
+QStringList FakeAgent::methodsOnLink(int link) const
+{
+    QStringList methods;
+    for (const Request &request : requests) {
+        if (request.link == link)
+            methods.append(request.method);
+    }
+    return methods;
+}
+
 int FakeAgent::clientCount() const
 {
     return clients.size();
 }
 
-void FakeAgent::handle(QWebSocket *, const QByteArray &raw, bool binary)
+int FakeAgent::linkCount() const
+{
+    return openedLinks;
+}
+
+void FakeAgent::handle(QWebSocket *socket, const QByteArray &raw, bool binary)
 {
     const QJsonObject object = QJsonDocument::fromJson(raw).object();
     Request request;
@@ -115,6 +131,7 @@ void FakeAgent::handle(QWebSocket *, const QByteArray &raw, bool binary)
     request.id = object.value(QLatin1String("id")).toInt(-1);
     request.method = object.value(QLatin1String("method")).toString();
     request.params = object.value(QLatin1String("params")).toObject();
+    request.link = socket->property("link").toInt();
     requests.append(request);
     emit requestReceived(request);
 

@@ -4,6 +4,7 @@
 #include <QJsonValue>
 #include <QList>
 #include <QObject>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -25,11 +26,14 @@ public:
         int id = -1;
         QString method;
         QJsonObject params;
+        // Which link carried it: links are numbered from 1 as they open.
+        int link = 0;
     };
     // Returns the "result" value for a request, or nothing to stay silent.
     using Responder = std::function<std::optional<QJsonValue>(const Request &)>;
 
-    explicit FakeAgent(QObject *parent = nullptr);
+    // Listens on `port`, or on a free one when it is 0.
+    explicit FakeAgent(QObject *parent = nullptr, quint16 port = 0);
     ~FakeAgent() override;
 
     QUrl url() const;
@@ -50,7 +54,11 @@ public:
 
     QList<Request> requests;
     QList<Request> requestsFor(const QString &method) const;
+    // The methods of the requests one link carried, in order.
+    QStringList methodsOnLink(int link) const;
     int clientCount() const;
+    // Links opened so far.
+    int linkCount() const;
 
 signals:
     void requestReceived(const FakeAgent::Request &request);
@@ -61,5 +69,6 @@ private:
 
     QWebSocketServer *server = nullptr;
     QList<QWebSocket *> clients;
+    int openedLinks = 0;
     QHash<QString, Responder> responders;
 };

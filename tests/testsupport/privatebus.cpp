@@ -137,6 +137,23 @@ bool PrivateSessionBus::freezeKeyring()
     return true;
 }
 
+bool PrivateSessionBus::thawKeyring()
+{
+    if (!frozen || ::kill(pid_t(keyring.processId()), SIGCONT) != 0)
+        return false;
+    frozen = false;
+    return true;
+}
+
+bool PrivateSessionBus::store(const QString &service, const QString &key, const QString &value) const
+{
+    return runTool({QStringLiteral("store"), QStringLiteral("--label"), key, QStringLiteral("server"), service,
+                    QStringLiteral("user"), key, QStringLiteral("type"), QStringLiteral("plaintext"),
+                    QStringLiteral("xdg:schema"), QStringLiteral("org.qt.keychain")},
+                   value.toUtf8())
+           != QByteArrayLiteral("<failed>");
+}
+
 QString PrivateSessionBus::lookup(const QString &service, const QString &key) const
 {
     const QByteArray value
@@ -144,7 +161,7 @@ QString PrivateSessionBus::lookup(const QString &service, const QString &key) co
     return value == QByteArrayLiteral("<failed>") ? QString() : QString::fromUtf8(value);
 }
 
-QByteArray PrivateSessionBus::runTool(const QStringList &arguments) const
+QByteArray PrivateSessionBus::runTool(const QStringList &arguments, const QByteArray &input) const
 {
     QProcess tool;
     tool.setProcessEnvironment(environment());
@@ -152,7 +169,7 @@ QByteArray PrivateSessionBus::runTool(const QStringList &arguments) const
     if (!tool.waitForStarted(5000))
         return QByteArrayLiteral("<failed>");
     if (arguments.first() == QLatin1String("store"))
-        tool.write("probe");
+        tool.write(input);
     tool.closeWriteChannel();
     if (!tool.waitForFinished(10000)) {
         tool.kill();

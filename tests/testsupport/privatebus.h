@@ -30,14 +30,18 @@ public:
     // Stops the keyring's process, so calls to it are never answered;
     // undone by the destructor.
     bool freezeKeyring();
+    // Lets a frozen keyring run again; the calls made meanwhile are answered.
+    bool thawKeyring();
     // Ends the keyring and starts a fresh, unlocked one with no entries.
     bool restartKeyring();
 
     // secret-tool against this bus; the value of the entry, empty when none.
     QString lookup(const QString &service, const QString &key) const;
+    // Stores a value as QtKeychain files it, so the client reads it back.
+    bool store(const QString &service, const QString &key, const QString &value) const;
 
 private:
-    QByteArray runTool(const QStringList &arguments) const;
+    QByteArray runTool(const QStringList &arguments, const QByteArray &input = "probe") const;
 
     QTemporaryDir dir;
     QProcess daemon;

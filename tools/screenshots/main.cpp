@@ -237,6 +237,15 @@ bool shootHistory(Orvalin &window, const QString &fileName, Shooter &shooter)
     record(95, ConnectionHistory::refused, {{QStringLiteral("message"), QStringLiteral("认证失败：用户名或密码错误")}});
     record(90, ConnectionHistory::connectRequested, {});
     record(90, ConnectionHistory::connected, {{QStringLiteral("address"), QStringLiteral("10.8.0.15")}});
+    // The agent's service restarts and keeps the tunnel: the window links
+    // again and takes the running session over.
+    record(30, ConnectionHistory::linkLost, {{QStringLiteral("duration"), 3600}});
+    at = now.addSecs(-60 * 30 + 4);
+    history.record(ConnectionHistory::linkRestored);
+    QJsonObject taken{{QStringLiteral("address"), QStringLiteral("10.8.0.15")}};
+    for (auto it = office.begin(); it != office.end(); ++it)
+        taken.insert(it.key(), it.value());
+    history.record(ConnectionHistory::takenOver, taken);
     at = now;
 
     HistoryDialog dialog(&history, &window);

@@ -24,9 +24,31 @@ QJsonObject AgentService::errorObject(int code, const QString &message)
     return QJsonObject{{QStringLiteral("code"), code}, {QStringLiteral("message"), message}};
 }
 
+void AgentService::note(const QString &text)
+{
+    log.info(text);
+}
+
+void AgentService::trace(const QString &text)
+{
+    log.debug(text);
+}
+
+void AgentService::restart(bool keepSession)
+{
+    if (!session.isUp())
+        return;
+    if (keepSession) {
+        log.info(QStringLiteral("session to %1 kept across the restart").arg(session.host()));
+        return;
+    }
+    // No client is linked to hear of it: the session just ends.
+    log.info(QStringLiteral("session to %1 ended by the restart").arg(session.host()));
+    session.stop();
+}
+
 AgentService::Reply AgentService::handle(const QString &method, const QJsonObject &params)
 {
-    log.debug(QStringLiteral("request \"%1\"").arg(method));
     if (method == QLatin1String("config"))
         return configure(params);
     if (method == QLatin1String("connect"))
@@ -86,6 +108,8 @@ AgentService::Reply AgentService::login(const QJsonObject &params, bool reconnec
         refusal = QStringLiteral("会话已失效，请重新登录");
     else if (!reconnect && !scenario.refuseConnectMessage.isEmpty())
         refusal = scenario.refuseConnectMessage;
+    else if (!scenario.password.isNull() && params.value(QLatin1String("password")).toString() != scenario.password)
+        refusal = QStringLiteral("用户名或密码错误");
     else
         refusal = session.start(params);
     if (!refusal.isEmpty()) {

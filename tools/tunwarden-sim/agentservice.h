@@ -38,6 +38,11 @@ public:
     AgentService(const Scenario &scenario, QObject *parent = nullptr);
 
     Reply handle(const QString &method, const QJsonObject &params);
+    // The service restarts: without `keepSession` the tunnel goes with it.
+    void restart(bool keepSession);
+    // Lines of the agent's log about the links.
+    void note(const QString &text);
+    void trace(const QString &text);
     static QJsonObject errorObject(int code, const QString &message);
 
 signals:

@@ -37,6 +37,10 @@ int main(int argc, char *argv[])
     // Tests that ask for port 0 read the chosen port from this line.
     std::printf("listening on 127.0.0.1:%u\n", unsigned(server.port()));
     std::fflush(stdout);
+    if (scenario.restartAfterSeconds > 0) {
+        QTimer::singleShot(scenario.restartAfterSeconds * 1000, &server,
+                           [&server, &scenario] { server.restart(restartPauseSeconds, scenario.keepSessions); });
+    }
 
     // Stopping like a service does: every client gets a close frame before the
     // process ends. The handler only sets a flag; the loop looks at it.

@@ -2,6 +2,7 @@
 
 #include "agentservice.h"
 
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
@@ -10,6 +11,8 @@
 #include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
+
+#include <cstdio>
 
 namespace {
 
@@ -68,6 +71,28 @@ void RpcServer::closeAll()
     }
 }
 
+void RpcServer::restart(int pauseSeconds, bool keepSessions)
+{
+    const quint16 listeningPort = port();
+    service->note(QStringLiteral("restarting: every link closed, not listening for %1 s").arg(pauseSeconds));
+    // The port shuts before any link hears of the restart: a client that
+    // tries again at once must find nothing there.
+    listener->close();
+    closeAll();
+    service->restart(keepSessions);
+    // Precise: a coarse timer may end the pause up to 5 % early, and the
+    // pause is what a client's retries are measured against.
+    QTimer::singleShot(pauseSeconds * 1000, Qt::PreciseTimer, this, [this, listeningPort] {
+        if (!listen(listeningPort)) {
+            std::fprintf(stderr, "cannot listen again on 127.0.0.1:%u: %s\n", unsigned(listeningPort),
+                         qPrintable(errorString()));
+            QCoreApplication::exit(1);
+            return;
+        }
+        service->note(QStringLiteral("listening again on 127.0.0.1:%1").arg(listeningPort));
+    });
+}
+
 void RpcServer::onTcpConnection()
 {
     while (QTcpSocket *socket = listener->nextPendingConnection()) {
@@ -120,11 +145,17 @@ void RpcServer::onNewConnection()
         connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
         socket->setMaxAllowedIncomingMessageSize(MaxMessageBytes);
         clients.append(socket);
+        const int number = ++linkCount;
+        socket->setProperty("link", number);
+        service->note(QStringLiteral("link %1 opened").arg(number));
         connect(socket, &QWebSocket::binaryMessageReceived, this,
                 [this, socket](const QByteArray &bytes) { onMessage(socket, bytes); });
         connect(socket, &QWebSocket::textMessageReceived, this,
                 [this, socket](const QString &text) { onMessage(socket, text.toUtf8()); });
-        connect(socket, &QWebSocket::disconnected, this, [this, socket] { clients.removeAll(socket); });
+        connect(socket, &QWebSocket::disconnected, this, [this, socket, number] {
+            clients.removeAll(socket);
+            service->note(QStringLiteral("link %1 closed").arg(number));
+        });
         if (dropAfterSeconds > 0) {
             QTimer::singleShot(dropAfterSeconds * 1000, socket, [socket] { socket->abort(); });
         }
@@ -154,6 +185,8 @@ void RpcServer::onMessage(QWebSocket *socket, const QByteArray &bytes)
                   AgentService::errorObject(AgentService::InvalidRequest, QStringLiteral("Invalid Request")));
         return;
     }
+    service->trace(
+        QStringLiteral("request \"%1\" on link %2").arg(method.toString()).arg(socket->property("link").toInt()));
     const AgentService::Reply answer = service->handle(method.toString(), params.toObject());
     if (!notification)
         reply(socket, id, answer.ok, answer.value);

@@ -27,6 +27,9 @@ public:
     QString errorString() const;
     // Ends every client's link with a close frame, as a stopping agent does.
     void closeAll();
+    // A restart of the service: every link closed, nothing accepted for
+    // `pauseSeconds`, then listening again on the same port.
+    void restart(int pauseSeconds, bool keepSessions);
 
 private:
     void onTcpConnection();
@@ -40,6 +43,8 @@ private:
     QTcpServer *listener;
     QWebSocketServer *server;
     QList<QWebSocket *> clients;
+    // Links are numbered in the log as they open.
+    int linkCount = 0;
     int delayMs;
     int dropAfterSeconds;
 };

@@ -1,6 +1,7 @@
 #include "scenario.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 
 #include <cstdio>
 
@@ -36,6 +37,10 @@ bool parseScenario(const QStringList &arguments, Scenario &scenario, int &exitCo
     parser.addOption({QStringLiteral("refuse-connect"), QStringLiteral("Refuse every \"connect\" with MESSAGE."),
                       QStringLiteral("MESSAGE")});
     parser.addOption({QStringLiteral("refuse-reconnect"), QStringLiteral("Refuse every \"reconnect\".")});
+    parser.addOption({QStringLiteral("password-file"),
+                      QStringLiteral("Accept a \"connect\" only with the password (the stored password and the "
+                                     "one-time password together) on the first line of FILE."),
+                      QStringLiteral("FILE")});
     parser.addOption({QStringLiteral("lose-after"),
                       QStringLiteral("Lose each session SECONDS after it came up (push under id 6)."),
                       QStringLiteral("SECONDS")});
@@ -45,6 +50,15 @@ bool parseScenario(const QStringList &arguments, Scenario &scenario, int &exitCo
     parser.addOption({QStringLiteral("drop-after"),
                       QStringLiteral("Drop each client's WebSocket link SECONDS after it opened."),
                       QStringLiteral("SECONDS")});
+    parser.addOption(
+        {QStringLiteral("restart-after"),
+         QStringLiteral("Restart like a service SECONDS after start: close every link, stop listening for %1 s, "
+                        "listen again. The session ends with it unless --keep-sessions.")
+             .arg(restartPauseSeconds),
+         QStringLiteral("SECONDS")});
+    parser.addOption({QStringLiteral("keep-sessions"),
+                      QStringLiteral("Keep the session up across --restart-after, as a service restart that "
+                                     "leaves the tunnel up does.")});
     parser.addOption(
         {QStringLiteral("delay"), QStringLiteral("Delay every reply by MS milliseconds."), QStringLiteral("MS")});
 
@@ -71,12 +85,23 @@ bool parseScenario(const QStringList &arguments, Scenario &scenario, int &exitCo
         || !readNumber(parser, QStringLiteral("lose-after"), day, scenario.loseAfterSeconds, error)
         || !readNumber(parser, QStringLiteral("end-after"), day, scenario.endAfterSeconds, error)
         || !readNumber(parser, QStringLiteral("drop-after"), day, scenario.dropAfterSeconds, error)
+        || !readNumber(parser, QStringLiteral("restart-after"), day, scenario.restartAfterSeconds, error)
         || !readNumber(parser, QStringLiteral("delay"), 600000, scenario.delayMs, error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         exitCode = 2;
         return false;
     }
     scenario.port = quint16(port);
+    if (parser.isSet(QStringLiteral("password-file"))) {
+        // From a file: on the command line every process could read it.
+        QFile file(parser.value(QStringLiteral("password-file")));
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "--password-file: %s\n", qPrintable(file.errorString()));
+            exitCode = 2;
+            return false;
+        }
+        scenario.password = QString::fromUtf8(file.readLine(4096)).remove(QLatin1Char('\n'));
+    }
     if (parser.isSet(QStringLiteral("refuse-connect"))) {
         scenario.refuseConnectMessage = parser.value(QStringLiteral("refuse-connect"));
         if (scenario.refuseConnectMessage.isEmpty()) {
@@ -86,5 +111,11 @@ bool parseScenario(const QStringList &arguments, Scenario &scenario, int &exitCo
         }
     }
     scenario.refuseReconnect = parser.isSet(QStringLiteral("refuse-reconnect"));
+    scenario.keepSessions = parser.isSet(QStringLiteral("keep-sessions"));
+    if (scenario.keepSessions && scenario.restartAfterSeconds == 0) {
+        std::fprintf(stderr, "--keep-sessions goes with --restart-after\n");
+        exitCode = 2;
+        return false;
+    }
     return true;
 }
