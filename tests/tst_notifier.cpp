@@ -1,3 +1,4 @@
+#include "agentlink.h"
 #include "appglobals.h"
 #include "configmanager.h"
 #include "desktopnotice.h"
@@ -55,7 +56,9 @@ struct WindowRig
         agent.answer(QStringLiteral("config"), QStringLiteral("ready"));
         agent.answer(QStringLiteral("connect"), QStringLiteral("connected"));
         agent.answer(QStringLiteral("reconnect"), QStringLiteral("reconnected"));
-        agent.answer(QStringLiteral("status"), QJsonObject{{QStringLiteral("VPNAddress"), QStringLiteral("10.8.0.6")}});
+        // No session until one is connected: the window's first "status" asks
+        // whether the agent already runs one.
+        agent.answer(QStringLiteral("status"), QJsonObject{{QStringLiteral("code"), 1}});
         window = std::make_unique<Orvalin>();
         window->setAgentUrl(agent.url());
         // The offscreen platform has no notification area; the window hides as into one.
@@ -65,16 +68,17 @@ struct WindowRig
     bool connectHidden(const QString &otp)
     {
         window->show();
-        if (!QTest::qWaitFor([this] { return !agent.requestsFor(QStringLiteral("config")).isEmpty(); }, 5000))
+        auto *session = window->findChild<SessionController *>();
+        if (!QTest::qWaitFor([session] { return session->isAgentSessionKnown(); }, 5000))
             return false;
-        ProfileManager *profiles = window->findChild<SessionController *>()->profiles();
+        agent.answer(QStringLiteral("status"), QJsonObject{{QStringLiteral("VPNAddress"), QStringLiteral("10.8.0.6")}});
+        ProfileManager *profiles = session->profiles();
         QJsonObject office = profiles->profiles.value(QStringLiteral("office")).toObject();
         office.insert(QStringLiteral("password"), QStringLiteral("Tr0ub4dor&3"));
         profiles->profiles.insert(QStringLiteral("office"), office);
         window->findChild<QLineEdit *>(QStringLiteral("lineEditOTP"))->setText(otp);
         QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("buttonConnect")), Qt::LeftButton);
         // Hidden, and the first status (which the "connected" event waits for) is in.
-        auto *session = window->findChild<SessionController *>();
         return QTest::qWaitFor(
             [this, session] { return !window->isVisible() && session->lastStatusReply().contains("VPNAddress"); },
             5000);
@@ -105,6 +109,7 @@ private slots:
     void agentTextNeverCarriesSecrets();
     void windowTellsSessionWhileHidden();
     void clickOnNoticeBringsWindowBack();
+    void agentGoesAndComesBack();
 
 private:
     // Notices received since the test began.
@@ -409,6 +414,27 @@ void TestNotifier::clickOnNoticeBringsWindowBack()
     QVERIFY(daemon->clickNewest());
     QTRY_VERIFY_WITH_TIMEOUT(rig.window->isVisible(), 5000);
     QCOMPARE(receivedSince(before).size(), 1);
+}
+
+// The link to the agent drops while the window is in the tray: one notice
+// that the agent is out of reach, and one when the link is back.
+void TestNotifier::agentGoesAndComesBack()
+{
+    WindowRig rig;
+    const int before = int(daemon->received().size());
+    QVERIFY(rig.connectHidden(QString()));
+    QTRY_COMPARE_WITH_TIMEOUT(receivedSince(before).size(), 1, 5000);
+    // The window comes forward when the link drops; the user puts it away
+    // again before the link is back.
+    auto *link = rig.window->findChild<AgentLink *>();
+    QVERIFY(link);
+    connect(link, &AgentLink::linkDown, rig.window.get(), [&rig] { rig.window->hide(); });
+    rig.agent.dropClients();
+    QTRY_COMPARE_WITH_TIMEOUT(link->restoredCount(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(receivedSince(before).size(), 3, 5000);
+    const QList<NotificationDaemon::Notice> received = receivedSince(before);
+    QCOMPARE(received.at(1).summary, QStringLiteral("tunwarden unreachable"));
+    QCOMPARE(received.at(2).summary, QStringLiteral("tunwarden is back"));
 }
 
 QTEST_MAIN(TestNotifier)
