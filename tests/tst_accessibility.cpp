@@ -157,7 +157,7 @@ QWidget *TestAccessibility::surface(const QString &name) const
     if (name == QLatin1String("ProfileManager"))
         return window->findChild<ProfileManager *>();
     if (name == QLatin1String("DetailDialog"))
-        return window->findChild<DetailDialog *>();
+        return window->details();
     return child(name);
 }
 
@@ -457,7 +457,7 @@ void TestAccessibility::profileDialogKeys()
 void TestAccessibility::detailDialogClosesWithEscape()
 {
     startWindow(false);
-    auto *dialog = window->findChild<DetailDialog *>();
+    auto *dialog = window->details();
     QVERIFY(dialog);
     dialog->open();
     QVERIFY(dialog->isVisible());

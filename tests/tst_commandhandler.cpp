@@ -163,7 +163,7 @@ private slots:
         QCOMPARE(rig.count(QStringLiteral("stat")), 1);
         // The counters have one reader: the detail dialog, opened after the
         // command asked, still shows the agent's figures.
-        auto *details = rig.window->findChild<DetailDialog *>();
+        auto *details = rig.window->details();
         details->show();
         QTRY_COMPARE(details->findChild<QLabel *>(QStringLiteral("labelBytesSent"))->text(), QStringLiteral("1.23 KB"));
         details->hide();

@@ -18,11 +18,12 @@ struct LinkedDialog
     FakeAgent agent;
     QWidget window;
     JsonRpcWebSocketClient client{&window};
-    DetailDialog dialog{&window};
+    TrafficStatistics statistics;
+    DetailDialog dialog{&window, &statistics};
     QLabel *sentLabel = dialog.findChild<QLabel *>(QStringLiteral("labelBytesSent"));
     QLabel *receivedLabel = dialog.findChild<QLabel *>(QStringLiteral("labelBytesReceived"));
 
-    LinkedDialog() { dialog.setClient(&client); }
+    LinkedDialog() { statistics.setClient(&client); }
     bool connectLink()
     {
         client.connectToServer(agent.url());
@@ -93,7 +94,7 @@ private slots:
     void formAndTables()
     {
         QWidget window;
-        DetailDialog dialog(&window);
+        DetailDialog dialog(&window, nullptr);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Statistics and Route Details"));
         QCOMPARE(dialog.size(), QSize(545, 413));
         QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
@@ -125,7 +126,7 @@ private slots:
         QVERIFY(translator.load(QStringLiteral(":/i18n/orvalin_zh_CN.qm")));
         QCoreApplication::installTranslator(&translator);
         QWidget window;
-        DetailDialog dialog(&window);
+        DetailDialog dialog(&window, nullptr);
         QCoreApplication::removeTranslator(&translator);
 
         QCOMPARE(dialog.windowTitle(), QStringLiteral("流量统计和路由详情"));
@@ -148,7 +149,7 @@ private slots:
     void routesReplaceEarlierConnection()
     {
         QWidget window;
-        DetailDialog dialog(&window);
+        DetailDialog dialog(&window, nullptr);
         auto *excluded = dialog.findChild<QTableWidget *>(QStringLiteral("tableExcluded"));
         auto *secured = dialog.findChild<QTableWidget *>(QStringLiteral("tableSecured"));
 

@@ -354,7 +354,7 @@ void TestLayoutFit::dialogs()
     if (dialog == QLatin1String("profiles")) {
         shown = window->findChild<ProfileManager *>();
     } else if (dialog == QLatin1String("details")) {
-        auto *details = window->findChild<DetailDialog *>();
+        auto *details = window->details();
         details->setRoutes(QJsonArray{QStringLiteral("192.168.0.0/16")},
                            QJsonArray{QStringLiteral("10.0.0.0/8"), QStringLiteral("172.16.0.0/255.240.0.0"),
                                       QStringLiteral("2001:db8:8000::/48")});

@@ -160,7 +160,9 @@ private slots:
         QCOMPARE(rig.card()->findChild<QLabel *>(QStringLiteral("vpnLabel"))->text(),
                  QStringLiteral("VPN地址: 10.8.0.6"));
 
-        // Routes from the first status: exclusions first, then the secured ones.
+        // Routes from the first status: exclusions first, then the secured ones,
+        // in a dialog built only now that it is asked for.
+        QVERIFY(!rig.window->findChild<DetailDialog *>());
         auto *excluded = rig.details()->findChild<QTableWidget *>(QStringLiteral("tableExcluded"));
         auto *secured = rig.details()->findChild<QTableWidget *>(QStringLiteral("tableSecured"));
         QCOMPARE(tableRows(excluded), QStringList{QStringLiteral("/-1")});

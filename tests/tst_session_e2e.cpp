@@ -87,7 +87,7 @@ private slots:
                  QStringLiteral("VPN地址: ") + vpnAddress);
 
         // Details: routes from the first status, counters while the dialog is open.
-        auto *details = window.findChild<DetailDialog *>();
+        auto *details = window.details();
         auto *secured = details->findChild<QTableWidget *>(QStringLiteral("tableSecured"));
         QVERIFY(secured->rowCount() > 0);
         for (int row = 0; row < secured->rowCount(); ++row)

@@ -7,30 +7,23 @@
 #include <QShowEvent>
 #include <QTableWidgetItem>
 
-DetailDialog::DetailDialog(QWidget *parent)
+DetailDialog::DetailDialog(QWidget *parent, TrafficStatistics *statistics)
     : QDialog(parent)
     , ui(std::make_unique<Ui::DetailDialog>())
+    , trafficStatistics(statistics)
 {
     ui->setupUi(this);
     resize(545, 413);
     setFixedSize(545, 413);
-    connect(&trafficStatistics, &TrafficStatistics::updated, this, [this] {
-        ui->labelBytesSent->setText(SessionFormat::formatBytes(trafficStatistics.bytesSent()));
-        ui->labelBytesReceived->setText(SessionFormat::formatBytes(trafficStatistics.bytesReceived()));
-    });
+    if (statistics) {
+        connect(statistics, &TrafficStatistics::updated, this, [this] {
+            ui->labelBytesSent->setText(SessionFormat::formatBytes(trafficStatistics->bytesSent()));
+            ui->labelBytesReceived->setText(SessionFormat::formatBytes(trafficStatistics->bytesReceived()));
+        });
+    }
 }
 
 DetailDialog::~DetailDialog() = default;
-
-void DetailDialog::setClient(JsonRpcWebSocketClient *client)
-{
-    trafficStatistics.setClient(client);
-}
-
-TrafficStatistics *DetailDialog::statistics()
-{
-    return &trafficStatistics;
-}
 
 void DetailDialog::showEvent(QShowEvent *event)
 {
@@ -51,7 +44,8 @@ void DetailDialog::hideEvent(QHideEvent *event)
 void DetailDialog::requestStatistics()
 {
     // Nothing goes while the link is absent or down.
-    trafficStatistics.request();
+    if (trafficStatistics)
+        trafficStatistics->request();
 }
 
 void DetailDialog::setRoutes(const QJsonArray &excluded, const QJsonArray &secured)

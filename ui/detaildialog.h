@@ -13,24 +13,19 @@ namespace Ui {
 class DetailDialog;
 }
 
-class JsonRpcWebSocketClient;
-
 // The modal "Statistics and Route Details" window of a running connection:
 // byte counters polled from the agent once a second while it is open, and the
-// excluded and secured routes the connection reported when it came up.
+// excluded and secured routes the connection reported when it came up. It is
+// built the first time it is asked for; the counters have their one reader
+// outside it, which others ask as well.
 class DetailDialog : public QDialog
 {
     Q_OBJECT
 
 public:
-    explicit DetailDialog(QWidget *parent);
+    // Ticks send nothing while the reader's link is absent or down.
+    DetailDialog(QWidget *parent, TrafficStatistics *statistics);
     ~DetailDialog() override;
-
-    // The agent link the counters are read through; it is created after the
-    // dialog, and ticks send nothing while it is absent or down.
-    void setClient(JsonRpcWebSocketClient *client);
-    // The one reader of the counters, which others ask as well.
-    TrafficStatistics *statistics();
 
     void setRoutes(const QJsonArray &excluded, const QJsonArray &secured);
     void clearDetails();
@@ -46,6 +41,6 @@ private:
 
     std::unique_ptr<Ui::DetailDialog> ui;
     QTimer statTimer;
-    TrafficStatistics trafficStatistics;
+    QPointer<TrafficStatistics> trafficStatistics;
     bool timerWired = false;
 };

@@ -22,6 +22,7 @@
 #include "settingstab.h"
 #include "softwaretab.h"
 #include "thememanager.h"
+#include "trafficstatistics.h"
 #include "traycontroller.h"
 #include "valuelabelaccessible.h"
 #include "windowforward.h"
@@ -209,9 +210,8 @@ void Orvalin::afterShowOneTime()
     settingsTab->setConfigureAgent([this] { configVPN(); });
     settingsTab->initialise();
     profileManager->initConnections();
-    detailDialog = new DetailDialog(this);
-    session->setDetailDialog(detailDialog);
-    commands->setStatistics(detailDialog->statistics());
+    trafficStatistics = new TrafficStatistics(this);
+    commands->setStatistics(trafficStatistics);
     session->wireStatusTimer();
     session->wireSessionSignals();
     // Desktop notices of the session while the window is hidden or minimised.
@@ -236,7 +236,7 @@ void Orvalin::afterShowOneTime()
     connect(agentLink, &AgentLink::reopened, this, &Orvalin::configVPN);
     session->setClient(rpcClient);
     session->setLink(agentLink);
-    detailDialog->setClient(rpcClient);
+    trafficStatistics->setClient(rpcClient);
     softwareTab->setClient(rpcClient);
     routingRulesTab->setClient(rpcClient);
     session->registerPushHandlers();
@@ -326,8 +326,18 @@ void Orvalin::on_buttonConnect_clicked()
 
 void Orvalin::on_buttonDetails_clicked()
 {
-    if (detailDialog)
-        detailDialog->exec();
+    if (DetailDialog *dialog = details())
+        dialog->exec();
+}
+
+DetailDialog *Orvalin::details()
+{
+    // Built on first use: the first screen does not show it.
+    if (!detailDialog && trafficStatistics) {
+        detailDialog = new DetailDialog(this, trafficStatistics);
+        session->setDetailDialog(detailDialog);
+    }
+    return detailDialog;
 }
 
 void Orvalin::on_buttonHistory_clicked()

@@ -22,6 +22,7 @@ class SessionController;
 class SessionNotifier;
 class SettingsTab;
 class SoftwareTab;
+class TrafficStatistics;
 class TrayController;
 
 // The main window: a frame that builds the form and hands each area (session,
@@ -41,6 +42,9 @@ public:
     QUrl agentAddress() const;
     // Runs the commands of later starts of the program on this window.
     CommandHandler *commandHandler() const;
+    // The "Statistics and Route Details" dialog, built the first time it is
+    // asked for; none before the window's deferred set-up.
+    DetailDialog *details();
 
 signals:
     void vpnConnected();
@@ -83,6 +87,7 @@ private:
     SettingsTab *settingsTab = nullptr;
     ConnectionStatusCard *statusCard = nullptr;
     DetailDialog *detailDialog = nullptr;
+    TrafficStatistics *trafficStatistics = nullptr;
     SessionController *session = nullptr;
     SessionNotifier *notifier = nullptr;
     AboutTab *aboutTab = nullptr;

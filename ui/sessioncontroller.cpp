@@ -71,6 +71,8 @@ void SessionController::setTray(TrayController *trayController)
 void SessionController::setDetailDialog(DetailDialog *dialog)
 {
     detailDialog = dialog;
+    if (detailDialog && hasSessionStatus())
+        detailDialog->setRoutes(excludedRoutes, securedRoutes);
 }
 
 void SessionController::setClient(JsonRpcWebSocketClient *client)
@@ -443,10 +445,10 @@ void SessionController::onStatus(const QJsonValue &reply)
     if (!ui->buttonDetails->isEnabled()) {
         recorder.firstStatus(fields.vpnAddress);
         ui->buttonDetails->setEnabled(true);
-        if (detailDialog) {
-            detailDialog->setRoutes(status.value(QLatin1String("SplitExclude")).toArray(),
-                                    status.value(QLatin1String("SplitInclude")).toArray());
-        }
+        excludedRoutes = status.value(QLatin1String("SplitExclude")).toArray();
+        securedRoutes = status.value(QLatin1String("SplitInclude")).toArray();
+        if (detailDialog)
+            detailDialog->setRoutes(excludedRoutes, securedRoutes);
     }
     emit statusReceived();
 }
@@ -646,6 +648,8 @@ void SessionController::sessionDown()
         label->clear();
 
     ui->buttonDetails->setEnabled(false);
+    excludedRoutes = QJsonArray();
+    securedRoutes = QJsonArray();
     if (detailDialog)
         detailDialog->clearDetails();
     ui->lineEditOTP->clear();

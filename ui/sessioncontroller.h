@@ -3,6 +3,7 @@
 #include "sessionrecorder.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
@@ -154,6 +155,9 @@ private:
     ConnectionStatusCard *statusCard;
     QPointer<TrayController> tray;
     QPointer<DetailDialog> detailDialog;
+    // The session's routes from its first status, for a detail dialog built later.
+    QJsonArray excludedRoutes;
+    QJsonArray securedRoutes;
     QPointer<JsonRpcWebSocketClient> rpcClient;
     QPointer<AgentLink> link;
 

@@ -136,7 +136,7 @@ struct Rig
     TrayController *tray() const { return window->findChild<TrayController *>(); }
     ProfileManager *profiles() const { return window->findChild<ProfileManager *>(); }
     Loading *ring() const { return child<Loading>("progressBar"); }
-    DetailDialog *details() const { return window->findChild<DetailDialog *>(); }
+    DetailDialog *details() const { return window->details(); }
     int count(const QString &method) const { return int(agent.requestsFor(method).size()); }
 
     TestEnv env;
