@@ -4,21 +4,16 @@
 #include "agentlink.h"
 #include "appglobals.h"
 #include "configmanager.h"
-#include "connectionstatuscard.h"
-#include "detaildialog.h"
 #include "jsonrpcwebsocketclient.h"
-#include "messageboxes.h"
 #include "orvalin.h"
 #include "profilemanager.h"
 #include "sessionformat.h"
 #include "sessiontakeover.h"
+#include "sessionview.h"
 #include "traycontroller.h"
 #include "windowforward.h"
 
-#include <QCoreApplication>
-#include <QJsonArray>
 #include <QLineEdit>
-#include <QMessageBox>
 
 #include <utility>
 
@@ -41,7 +36,7 @@ SessionController::SessionController(Orvalin *window, Ui::Orvalin *form, Connect
     : QObject(window)
     , window(window)
     , ui(form)
-    , statusCard(card)
+    , view(new SessionView(window, form, card, this))
 {
     statusTimer.setObjectName(QStringLiteral("statusTimer"));
     history().setObserver([this](const QJsonObject &event) { emit eventRecorded(event); });
@@ -66,13 +61,12 @@ void SessionController::setProfileManager(ProfileManager *profiles)
 void SessionController::setTray(TrayController *trayController)
 {
     tray = trayController;
+    view->setTray(trayController);
 }
 
 void SessionController::setDetailDialog(DetailDialog *dialog)
 {
-    detailDialog = dialog;
-    if (detailDialog && hasSessionStatus())
-        detailDialog->setRoutes(excludedRoutes, securedRoutes);
+    view->setDetailDialog(dialog);
 }
 
 void SessionController::setClient(JsonRpcWebSocketClient *client)
@@ -171,23 +165,8 @@ ProfileManager *SessionController::profiles() const
 
 QStringList SessionController::heldSecrets() const
 {
-    const QLatin1String password("password");
-    const QLatin1String secret("secret");
-    QStringList secrets;
-    if (profileManager) {
-        for (const auto &profile : std::as_const(profileManager->profiles))
-            secrets << profile[password].toString() << profile[secret].toString();
-    }
-    const QString sent = currentProfile.value(password).toString();
-    secrets << sent << currentProfile.value(secret).toString() << ui->lineEditOTP->text();
-    // The one-time password on its own: what was sent after the stored password.
-    if (profileManager) {
-        const QString stored = profileManager->profiles.value(currentProfileName)[password].toString();
-        if (sent.size() > stored.size() && sent.startsWith(stored))
-            secrets << sent.mid(stored.size());
-    }
-    secrets.removeAll(QString());
-    return secrets;
+    return SessionFormat::secretsIn(profileManager ? profileManager->profiles : QJsonObject(), currentProfile,
+                                    currentProfileName, ui->lineEditOTP->text());
 }
 
 ConnectionHistory &SessionController::history()
@@ -278,11 +257,7 @@ void SessionController::connectVPN(bool reconnect)
         reconnectGeneration = generation;
     recordEvent(reconnect ? ConnectionHistory::reconnectSent : ConnectionHistory::connectRequested);
 
-    ui->progressBar->start();
-    if (tray)
-        tray->trayConnecting();
-    statusCard->setStatus(ConnectionStatusCard::Connecting);
-    statusCard->setServerText(currentProfile.value(QLatin1String("host")).toString());
+    view->showConnecting(currentProfile.value(QLatin1String("host")).toString());
 
     // The client keeps the first callback per id, so each variant stays tied
     // to its own id for the life of the process.
@@ -342,11 +317,7 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
     }
 
     showWindowAgain(window);
-    // Nothing is in progress any more, so the tray leaves its connecting image.
-    if (tray)
-        tray->trayFailed();
-    statusCard->setStatus(ConnectionStatusCard::Error);
-    statusCard->setErrorText(message);
+    view->showRefused(message);
     emit connectRefused(message);
     emit stateChanged();
     // The box runs an event loop of its own. Opened from here it would run
@@ -364,11 +335,7 @@ void SessionController::onConnectReply(const QJsonValue &reply, bool reconnect)
             }
             if (refusedAt != generation)
                 return;
-            QPointer<SessionController> self(this);
-            refusalOnScreen = message;
-            MessageBoxes::showError(window, message);
-            if (self)
-                refusalOnScreen.clear();
+            view->showRefusalBox(message);
         },
         Qt::QueuedConnection);
 }
@@ -379,9 +346,7 @@ void SessionController::retryAfterRefusedReconnect()
     // is nothing to connect: leave the connecting look instead of keeping it
     // with nothing in progress.
     if (linkUp() && ui->comboBoxHost->currentText().isEmpty()) {
-        statusCard->setStatus(ConnectionStatusCard::Disconnected);
-        if (tray)
-            tray->trayFailed();
+        view->showNothingToConnect();
         return;
     }
     connectVPN(false);
@@ -429,27 +394,9 @@ void SessionController::onStatus(const QJsonValue &reply)
     lastStatus = status;
 
     const SessionFormat::StatusFields fields = SessionFormat::readStatus(status);
-    ui->labelChannelType->setText(fields.channelType);
-    ui->labelTlsCipherSuite->setText(fields.tlsCipherSuite);
-    ui->labelDtlsCipherSuite->setText(fields.dtlsCipherSuite);
-    ui->labelDTLSPort->setText(fields.dtlsPort);
-    ui->labelServerAddress->setText(fields.serverAddress);
-    ui->labelLocalAddress->setText(fields.localAddress);
-    ui->labelVPNAddress->setText(fields.vpnAddress);
-    ui->labelMTU->setText(fields.mtu);
-    ui->labelDNS->setText(fields.dns);
-    statusCard->setVpnAddress(fields.vpnAddress);
     sessionStatusKnown = true;
-
-    // The routes are fixed for a session: take them from its first status.
-    if (!ui->buttonDetails->isEnabled()) {
+    if (view->showStatus(fields, status))
         recorder.firstStatus(fields.vpnAddress);
-        ui->buttonDetails->setEnabled(true);
-        excludedRoutes = status.value(QLatin1String("SplitExclude")).toArray();
-        securedRoutes = status.value(QLatin1String("SplitInclude")).toArray();
-        if (detailDialog)
-            detailDialog->setRoutes(excludedRoutes, securedRoutes);
-    }
     emit statusReceived();
 }
 
@@ -564,22 +511,8 @@ void SessionController::sessionUp()
 
 void SessionController::showSessionUp(const QString &host)
 {
-    // Connected image, "连接网关" disabled and "断开网关" enabled.
-    if (tray)
-        tray->trayConnected();
     sessionHostName = host;
-    ui->buttonConnect->setText(QCoreApplication::translate("Orvalin", "Disconnect"));
-    setInputsEnabled(false);
-    statusCard->setStatus(ConnectionStatusCard::Connected);
-    statusCard->setServerText(host);
-    // A refusal still on screen is stale once a session is up: a command of
-    // another start connected while the box waited for the user.
-    if (!refusalOnScreen.isEmpty()) {
-        for (QMessageBox *box : window->findChildren<QMessageBox *>()) {
-            if (box->isVisible() && box->text() == refusalOnScreen)
-                box->done(QMessageBox::Ok);
-        }
-    }
+    view->showUp(host);
 }
 
 void SessionController::takeOver(const QJsonObject &status)
@@ -633,38 +566,11 @@ void SessionController::sessionDown()
 {
     recorder.sessionDown();
     sessionConnected = false;
-    // Whatever was in flight has lost its session or its link.
-    ui->progressBar->stop();
-    // Not-connected image, empty tooltip, "连接网关" enabled, "断开网关" disabled.
-    if (tray)
-        tray->trayDisconnected();
-    ui->buttonConnect->setText(QCoreApplication::translate("Orvalin", "Connect"));
-    setInputsEnabled(true);
-    statusCard->setStatus(ConnectionStatusCard::Disconnected);
-
-    for (QLabel *label :
-         {ui->labelChannelType, ui->labelTlsCipherSuite, ui->labelDtlsCipherSuite, ui->labelDTLSPort,
-          ui->labelServerAddress, ui->labelLocalAddress, ui->labelVPNAddress, ui->labelMTU, ui->labelDNS})
-        label->clear();
-
-    ui->buttonDetails->setEnabled(false);
-    excludedRoutes = QJsonArray();
-    securedRoutes = QJsonArray();
-    if (detailDialog)
-        detailDialog->clearDetails();
-    ui->lineEditOTP->clear();
+    view->showDown();
     statusTimer.stop();
     attemptPending = false;
     sessionStatusKnown = false;
     emit stateChanged();
-}
-
-void SessionController::setInputsEnabled(bool enabled)
-{
-    ui->comboBoxHost->setEnabled(enabled);
-    ui->lineEditOTP->setEnabled(enabled);
-    ui->buttonProfile->setEnabled(enabled);
-    ui->tabSetting->setEnabled(enabled);
 }
 
 bool SessionController::stillPending(quint64 startedAt, quint64 epoch) const

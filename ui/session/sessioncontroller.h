@@ -3,7 +3,6 @@
 #include "sessionrecorder.h"
 
 #include <QDateTime>
-#include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
@@ -22,6 +21,7 @@ class DetailDialog;
 class JsonRpcWebSocketClient;
 class Orvalin;
 class ProfileManager;
+class SessionView;
 class TrayController;
 
 // The VPN session as the main window runs it: "connect", "reconnect",
@@ -140,7 +140,6 @@ private:
     // The session-up look: tray, connect button, inputs and status card.
     void showSessionUp(const QString &host);
     void sessionDown();
-    void setInputsEnabled(bool enabled);
     quint64 linkEpoch() const;
     // True while a timer started at `generation` on the link of `epoch` may
     // still act: that link is still the one, nothing has been sent, ended or
@@ -152,12 +151,8 @@ private:
     Orvalin *window;
     Ui::Orvalin *ui;
     QPointer<ProfileManager> profileManager;
-    ConnectionStatusCard *statusCard;
     QPointer<TrayController> tray;
-    QPointer<DetailDialog> detailDialog;
-    // The session's routes from its first status, for a detail dialog built later.
-    QJsonArray excludedRoutes;
-    QJsonArray securedRoutes;
+    SessionView *view;
     QPointer<JsonRpcWebSocketClient> rpcClient;
     QPointer<AgentLink> link;
 
@@ -185,7 +180,6 @@ private:
     QString sessionHostName;
     QDateTime sessionStartedAt;
     // The refusal the "Error" box shows while it is open.
-    QString refusalOnScreen;
     // Whether the session coming up resumed a lost one.
     bool comingUpByReconnect = false;
     // The session that was up went down with the link: if the next link finds

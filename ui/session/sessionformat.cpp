@@ -52,4 +52,22 @@ StatusFields readStatus(const QJsonObject &status)
     return fields;
 }
 
+QStringList secretsIn(const QJsonObject &profiles, const QJsonObject &sent, const QString &sentProfile,
+                      const QString &typedOneTimePassword)
+{
+    const QLatin1String password("password");
+    const QLatin1String secret("secret");
+    QStringList secrets;
+    for (const auto &profile : profiles)
+        secrets << profile[password].toString() << profile[secret].toString();
+    const QString sentPassword = sent.value(password).toString();
+    secrets << sentPassword << sent.value(secret).toString() << typedOneTimePassword;
+    // The one-time password on its own: what was sent after the stored password.
+    const QString stored = profiles.value(sentProfile)[password].toString();
+    if (sentPassword.size() > stored.size() && sentPassword.startsWith(stored))
+        secrets << sentPassword.mid(stored.size());
+    secrets.removeAll(QString());
+    return secrets;
+}
+
 } // namespace SessionFormat

@@ -2,9 +2,10 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 // Pure helpers of the VPN session views: byte counts, routes and the agent's
-// status reply as the window shows them.
+// status reply as the window shows them, and the secrets no text may carry.
 namespace SessionFormat {
 
 // Decimal steps (1 KB = 1000 B), always two decimals: "1.54 MB".
@@ -33,5 +34,12 @@ struct StatusFields
     QString dns;
 };
 StatusFields readStatus(const QJsonObject &status);
+
+// Every password and secret of the stored `profiles`, of the parameters `sent`
+// with the last "connect" (for the profile `sentProfile`), the one-time
+// password typed, and the one-time password that was sent after the stored
+// password; none empty.
+QStringList secretsIn(const QJsonObject &profiles, const QJsonObject &sent, const QString &sentProfile,
+                      const QString &typedOneTimePassword);
 
 } // namespace SessionFormat
