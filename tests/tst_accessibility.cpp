@@ -146,6 +146,7 @@ void TestAccessibility::startWindow(bool chinese)
         QCoreApplication::installTranslator(translator.get());
     }
     window = std::make_unique<Orvalin>();
+    window->software();
     window->setAgentUrl(agent->url());
     window->show();
     // The link's "config" marks the end of the deferred set-up (tray, dialogs).

@@ -185,6 +185,8 @@ void TstForm::objects()
 
     TestEnv env;
     Orvalin window;
+    // The software tab's content is built on first use.
+    window.software();
     const QList<QObject *> found = formObjects(&window, name);
     QCOMPARE(found.size(), 1);
     QCOMPARE(QString::fromLatin1(found.first()->metaObject()->className()), className);
@@ -273,6 +275,8 @@ void TstForm::properties()
 
     TestEnv env;
     Orvalin window;
+    // The software tab's content is built on first use.
+    window.software();
     QObject *object = formObject(&window, name);
     QVERIFY(object);
     QVariant actual = object->property(property.constData());
@@ -407,6 +411,7 @@ void TstForm::checkTexts(bool withCatalogue)
     }
     TestEnv env;
     std::unique_ptr<Orvalin> window = std::make_unique<Orvalin>();
+    window->software();
     const QString shown = textOf(window.get(), kind, name);
     window.reset();
     QCoreApplication::removeTranslator(&translator);
@@ -427,6 +432,8 @@ void TstForm::initialState()
 {
     TestEnv env;
     Orvalin window;
+    // The software tab's content is built on first use.
+    window.software();
 
     QCOMPARE(window.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->currentIndex(), 0);
     QCOMPARE(window.findChild<QTabWidget *>(QStringLiteral("tabWidgetSoftware"))->currentIndex(), 0);
@@ -461,6 +468,8 @@ void TstForm::focusOnOpening()
 {
     TestEnv env;
     Orvalin window;
+    // The software tab's content is built on first use.
+    window.software();
     window.show();
     window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -472,6 +481,8 @@ void TstForm::formLabelsCentredOnFields()
 {
     TestEnv env;
     Orvalin window;
+    // The software tab's content is built on first use.
+    window.software();
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QList<QPair<QString, QString>> rows = {{QStringLiteral("labelHost"), QStringLiteral("comboBoxHost")},

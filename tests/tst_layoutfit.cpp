@@ -124,6 +124,7 @@ void TestLayoutFit::openWindow(bool chinese, bool dark, const QSize &size)
     configManager->config.insert(QStringLiteral("theme"), dark ? QStringLiteral("dark") : QStringLiteral("light"));
     ThemeManager::instance()->setTheme(dark ? ThemeManager::Dark : ThemeManager::Light);
     window = std::make_unique<Orvalin>();
+    window->software();
     window->setAgentUrl(agent->url());
     // Scaled screens fix the window's size; the minimum is tested all the same.
     window->setMinimumSize(0, 0);

@@ -57,7 +57,9 @@ private slots:
     void refreshWithTheLinkDown();
 
 private:
-    void startWindow();
+    // With `withTab`, the software tab's content is built at once, as when
+    // the user has opened it.
+    void startWindow(bool withTab = true);
     // Answers "app.split.enabled" with these values in turn.
     void answerInTurn(const QList<QJsonValue> &values);
     void refresh();
@@ -89,12 +91,14 @@ void TestRoutingRules::cleanup()
     env.reset();
 }
 
-void TestRoutingRules::startWindow()
+void TestRoutingRules::startWindow(bool withTab)
 {
     window = std::make_unique<Orvalin>();
     window->setAgentUrl(agent->url());
     window->show();
     QTRY_COMPARE(agent->requestsFor(QStringLiteral("config")).size(), 1);
+    if (withTab)
+        window->software();
 }
 
 void TestRoutingRules::answerInTurn(const QList<QJsonValue> &values)
@@ -124,9 +128,11 @@ void TestRoutingRules::everyConnectionFetchesTheRules()
     agent->answer(QStringLiteral("status"), QJsonObject{{QStringLiteral("code"), 1}});
     answerInTurn({QJsonArray{rule("web", "chrome.exe", "Google LLC"), rule("mail", "outlook.exe", "Microsoft")},
                   QJsonObject{{QStringLiteral("rules"), QJsonArray{rule("chat", "teams.exe", "Microsoft")}}}});
-    startWindow();
+    startWindow(false);
     auto *session = window->findChild<SessionController *>();
     QVERIFY(session);
+    // The tab's content is built once it is needed: here, when the rules come.
+    QVERIFY(!table());
 
     QTest::mouseClick(child<QPushButton>("buttonConnect"), Qt::LeftButton);
     QTRY_COMPARE(requestCount(), 1);

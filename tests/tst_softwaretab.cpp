@@ -209,9 +209,11 @@ void TestSoftwareTab::startWindow()
     // The reply to "config" writes the status line too; a later one would
     // overwrite what a test reads there.
     QTRY_COMPARE(statusBar()->text(), QStringLiteral("agent ready"));
-    QVERIFY(tab());
-    // On screen, so clicks reach the table and its buttons.
+    // On screen, so clicks reach the table and its buttons; showing the tab
+    // builds its content.
+    QVERIFY(!tab());
     child<QTabWidget>("tabWidget")->setCurrentWidget(child<QWidget>("tabSoftwareManagement"));
+    QVERIFY(tab());
 }
 
 // The installed-software result as the scanner delivers it.

@@ -1,5 +1,6 @@
 #include "orvalin.h"
 #include "ui_orvalin.h"
+#include "ui_softwarearea.h"
 
 #include "abouttab.h"
 #include "agentconfig.h"
@@ -32,12 +33,14 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QIcon>
+#include <QJsonArray>
 #include <QJsonValue>
 #include <QLabel>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSslSocket>
 #include <QStyledItemDelegate>
+#include <QScrollArea>
 #include <QSysInfo>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -104,8 +107,11 @@ Orvalin::Orvalin(QWidget *parent)
     session->setProfileManager(profileManager);
     connect(profileManager, &ProfileManager::credentialStoreUnavailable, this,
             [this] { ui->statusBar->setText(QStringLiteral("系统密钥环不可用，密码仅在本次运行期间保留")); });
-    softwareTab = new SoftwareTab(ui.get(), this, this);
-    routingRulesTab = new RoutingRulesTab(ui.get(), this);
+    // The software tab's content is built when it is first shown.
+    connect(ui->tabWidget, &QTabWidget::currentChanged, this, [this] {
+        if (ui->tabWidget->currentWidget() == ui->tabSoftwareManagement)
+            software();
+    });
     if (profileManager->loadProfile()) {
         profileManager->updateModel();
         ui->comboBoxHost->setModel(profileManager->model);
@@ -130,7 +136,8 @@ Orvalin::Orvalin(QWidget *parent)
 Orvalin::~Orvalin()
 {
     // Scans still running must not reach a window that is going.
-    softwareTab->shutDown();
+    if (softwareTab)
+        softwareTab->shutDown();
 }
 
 void Orvalin::nameStatusValues()
@@ -237,8 +244,19 @@ void Orvalin::afterShowOneTime()
     session->setClient(rpcClient);
     session->setLink(agentLink);
     trafficStatistics->setClient(rpcClient);
-    softwareTab->setClient(rpcClient);
-    routingRulesTab->setClient(rpcClient);
+    if (softwareTab) {
+        softwareTab->setClient(rpcClient);
+        routingRulesTab->setClient(rpcClient);
+    } else {
+        // The rules come after every connection; they fill the rules table
+        // and the status line whether or not the tab was opened yet.
+        connect(rpcClient, &JsonRpcWebSocketClient::appSplitRulesReceived, this, [this](const QJsonArray &rules) {
+            if (!routingRulesTab) {
+                software();
+                routingRulesTab->onAppSplitRulesReceived(rules);
+            }
+        });
+    }
     session->registerPushHandlers();
     agentLink->open(agentUrl);
 }
@@ -346,27 +364,29 @@ void Orvalin::on_buttonHistory_clicked()
     dialog.exec();
 }
 
-void Orvalin::on_btnScanSoftware_clicked()
+SoftwareTab *Orvalin::software()
 {
-    softwareTab->on_btnScanSoftware_clicked();
-}
-
-void Orvalin::on_btnSelectDirectory_clicked()
-{
-    softwareTab->on_btnSelectDirectory_clicked();
-}
-
-void Orvalin::on_btnScanProcesses_clicked()
-{
-    softwareTab->on_btnScanProcesses_clicked();
-}
-
-void Orvalin::on_btnReportSoftware_clicked()
-{
-    softwareTab->on_btnReportSoftware_clicked();
-}
-
-void Orvalin::on_btnMyReports_clicked()
-{
-    softwareTab->on_btnMyReports_clicked();
+    if (softwareTab)
+        return softwareTab;
+    // Two tables and their buttons that the first screen does not show.
+    softwareArea = std::make_unique<Ui::SoftwareArea>();
+    auto *area = new QScrollArea(ui->tabSoftwareManagement);
+    softwareArea->setupUi(area);
+    ui->tabSoftwareManagement->layout()->addWidget(area);
+    softwareTab = new SoftwareTab(softwareArea.get(), ui->statusBar, this, this);
+    routingRulesTab = new RoutingRulesTab(softwareArea.get(), ui->statusBar, this);
+    connect(softwareArea->btnScanSoftware, &QAbstractButton::clicked, softwareTab,
+            &SoftwareTab::on_btnScanSoftware_clicked);
+    connect(softwareArea->btnSelectDirectory, &QAbstractButton::clicked, softwareTab,
+            &SoftwareTab::on_btnSelectDirectory_clicked);
+    connect(softwareArea->btnScanProcesses, &QAbstractButton::clicked, softwareTab,
+            &SoftwareTab::on_btnScanProcesses_clicked);
+    connect(softwareArea->btnReportSoftware, &QAbstractButton::clicked, softwareTab,
+            &SoftwareTab::on_btnReportSoftware_clicked);
+    connect(softwareArea->btnMyReports, &QAbstractButton::clicked, softwareTab, &SoftwareTab::on_btnMyReports_clicked);
+    if (rpcClient) {
+        softwareTab->setClient(rpcClient);
+        routingRulesTab->setClient(rpcClient);
+    }
+    return softwareTab;
 }

@@ -7,7 +7,8 @@
 
 namespace Ui {
 class Orvalin;
-}
+class SoftwareArea;
+} // namespace Ui
 
 class AboutTab;
 class AgentLink;
@@ -45,6 +46,9 @@ public:
     // The "Statistics and Route Details" dialog, built the first time it is
     // asked for; none before the window's deferred set-up.
     DetailDialog *details();
+    // The software tab's content (the inventory and the rules), built the
+    // first time the tab is shown or asked for.
+    SoftwareTab *software();
 
 signals:
     void vpnConnected();
@@ -63,11 +67,6 @@ private slots:
     void on_buttonSecurityTips_clicked();
     void on_buttonExportDiagnostics_clicked();
     void onThemeChanged(int theme);
-    void on_btnScanSoftware_clicked();
-    void on_btnSelectDirectory_clicked();
-    void on_btnScanProcesses_clicked();
-    void on_btnReportSoftware_clicked();
-    void on_btnMyReports_clicked();
 
 private:
     void nameStatusValues();
@@ -92,6 +91,7 @@ private:
     SessionNotifier *notifier = nullptr;
     AboutTab *aboutTab = nullptr;
     // Owns the scanner (appScanner) and the records (softwareList).
+    std::unique_ptr<Ui::SoftwareArea> softwareArea;
     SoftwareTab *softwareTab = nullptr;
     RoutingRulesTab *routingRulesTab = nullptr;
     CommandHandler *commands = nullptr;

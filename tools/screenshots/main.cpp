@@ -133,7 +133,7 @@ SoftwareInfo sampleSoftware(const QString &name, const QString &version, const Q
 // would fill them; the status line keeps its start-up text.
 void fillInventory(Orvalin &window)
 {
-    auto *software = window.findChild<SoftwareTab *>();
+    auto *software = window.software();
     auto *rules = window.findChild<RoutingRulesTab *>();
     auto *statusBar = window.findChild<QLabel *>(QStringLiteral("statusBar"));
     if (!software || !rules || !statusBar)

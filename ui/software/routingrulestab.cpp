@@ -1,14 +1,15 @@
 #include "routingrulestab.h"
-#include "ui_orvalin.h"
+#include "ui_softwarearea.h"
 
 #include "jsonrpcwebsocketclient.h"
 
 #include <QJsonObject>
 #include <QTableWidgetItem>
 
-RoutingRulesTab::RoutingRulesTab(Ui::Orvalin *form, QObject *parent)
+RoutingRulesTab::RoutingRulesTab(Ui::SoftwareArea *form, QLabel *statusLine, QObject *parent)
     : QObject(parent)
     , form(form)
+    , statusLine(statusLine)
 {
     setObjectName(QStringLiteral("routingRulesTab"));
     connect(form->btnRefreshRules, &QAbstractButton::clicked, this, &RoutingRulesTab::on_btnRefreshRules_clicked);
@@ -27,7 +28,7 @@ void RoutingRulesTab::setClient(JsonRpcWebSocketClient *client)
 void RoutingRulesTab::onAppSplitRulesReceived(const QJsonArray &rules)
 {
     QTableWidget *table = form->tableWidgetRoutingRules;
-    form->statusBar->setText(QStringLiteral("收到 %1 条分流规则").arg(rules.size()));
+    statusLine->setText(QStringLiteral("收到 %1 条分流规则").arg(rules.size()));
 
     // A sorted table moves each row as soon as one of its cells is set, which
     // would scatter a rule's cells over several rows: fill unsorted, then let
@@ -49,9 +50,9 @@ void RoutingRulesTab::onAppSplitRulesReceived(const QJsonArray &rules)
 void RoutingRulesTab::on_btnRefreshRules_clicked()
 {
     if (!rpcClient || !rpcClient->isConnected()) {
-        form->statusBar->setText(QStringLiteral("未连接到服务端，无法获取分流规则"));
+        statusLine->setText(QStringLiteral("未连接到服务端，无法获取分流规则"));
         return;
     }
     rpcClient->getEnabledAppSplitRules();
-    form->statusBar->setText(QStringLiteral("正在获取分流规则..."));
+    statusLine->setText(QStringLiteral("正在获取分流规则..."));
 }

@@ -5,10 +5,11 @@
 #include <QPointer>
 
 namespace Ui {
-class Orvalin;
+class SoftwareArea;
 }
 
 class JsonRpcWebSocketClient;
+class QLabel;
 
 // The "分流规则" tab: lists the per-application split rules the server has
 // enabled, as the agent reports them. The rules arrive after every connection
@@ -18,7 +19,7 @@ class RoutingRulesTab : public QObject
     Q_OBJECT
 
 public:
-    RoutingRulesTab(Ui::Orvalin *form, QObject *parent);
+    RoutingRulesTab(Ui::SoftwareArea *form, QLabel *statusLine, QObject *parent);
 
     // The agent link, once the window's deferred set-up has created it.
     void setClient(JsonRpcWebSocketClient *client);
@@ -27,6 +28,7 @@ public:
     void on_btnRefreshRules_clicked();
 
 private:
-    Ui::Orvalin *form;
+    Ui::SoftwareArea *form;
+    QLabel *statusLine;
     QPointer<JsonRpcWebSocketClient> rpcClient;
 };

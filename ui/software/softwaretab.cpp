@@ -1,5 +1,5 @@
 #include "softwaretab.h"
-#include "ui_orvalin.h"
+#include "ui_softwarearea.h"
 
 #include "appscanner.h"
 #include "jsonrpcwebsocketclient.h"
@@ -13,9 +13,10 @@
 
 #include <algorithm>
 
-SoftwareTab::SoftwareTab(Ui::Orvalin *form, QWidget *window, QObject *parent)
+SoftwareTab::SoftwareTab(Ui::SoftwareArea *form, QLabel *statusLine, QWidget *window, QObject *parent)
     : QObject(parent)
     , form(form)
+    , statusLine(statusLine)
     , window(window)
     , appScanner(new AppScanner(window))
 {
@@ -231,7 +232,7 @@ void SoftwareTab::on_btnScanSoftware_clicked()
     installedScanFrom = int(softwareList.size());
     form->tableWidgetSoftware->setRowCount(0);
     form->btnScanSoftware->setEnabled(false);
-    form->statusBar->setText(QStringLiteral("正在扫描已安装软件..."));
+    statusLine->setText(QStringLiteral("正在扫描已安装软件..."));
     appScanner->startScan();
 }
 
@@ -239,7 +240,7 @@ void SoftwareTab::onSoftwareScanProgress(int current, int total)
 {
     if (closing)
         return;
-    form->statusBar->setText(QStringLiteral("扫描进度: %1/%2").arg(current).arg(total));
+    statusLine->setText(QStringLiteral("扫描进度: %1/%2").arg(current).arg(total));
 }
 
 void SoftwareTab::onSoftwareScanFinished(const QList<SoftwareInfo> &list)
@@ -259,14 +260,14 @@ void SoftwareTab::onSoftwareScanFinished(const QList<SoftwareInfo> &list)
         cell.first = movedTo(cell.first);
     selection.currentRecord = selection.currentRecord >= 0 ? movedTo(selection.currentRecord) : -1;
     refillTable(selection);
-    form->statusBar->setText(QStringLiteral("扫描完成，共发现 %1 个软件").arg(list.size()));
+    statusLine->setText(QStringLiteral("扫描完成，共发现 %1 个软件").arg(list.size()));
 }
 
 void SoftwareTab::on_btnScanProcesses_clicked()
 {
     if (closing)
         return;
-    form->statusBar->setText(QStringLiteral("正在扫描运行中的进程..."));
+    statusLine->setText(QStringLiteral("正在扫描运行中的进程..."));
     appScanner->startProcessScan();
 }
 
@@ -275,11 +276,11 @@ void SoftwareTab::onProcessScanFinished(const QList<SoftwareInfo> &list)
     if (closing)
         return;
     if (list.isEmpty()) {
-        form->statusBar->setText(QStringLiteral("未发现运行中的进程"));
+        statusLine->setText(QStringLiteral("未发现运行中的进程"));
         return;
     }
     appendRecords(list);
-    form->statusBar->setText(QStringLiteral("进程扫描完成，新增 %1 个进程").arg(list.size()));
+    statusLine->setText(QStringLiteral("进程扫描完成，新增 %1 个进程").arg(list.size()));
 }
 
 QString SoftwareTab::chooseDirectory()
@@ -317,12 +318,12 @@ void SoftwareTab::onDirectoryScanFinished(const QString &, const QList<SoftwareI
         return;
     form->btnSelectDirectory->setEnabled(true);
     if (list.isEmpty()) {
-        form->statusBar->setText(QStringLiteral("所选目录中未找到可执行文件"));
+        statusLine->setText(QStringLiteral("所选目录中未找到可执行文件"));
         return;
     }
     if (list.size() == 1) {
         appendRecords(list);
-        form->statusBar->setText(QStringLiteral("已添加 %1 个软件").arg(1));
+        statusLine->setText(QStringLiteral("已添加 %1 个软件").arg(1));
         return;
     }
 
@@ -337,11 +338,11 @@ void SoftwareTab::onDirectoryScanFinished(const QString &, const QList<SoftwareI
     if (!alive || closing || result != QDialog::Accepted)
         return;
     if (checked.isEmpty()) {
-        form->statusBar->setText(QStringLiteral("未选择任何软件"));
+        statusLine->setText(QStringLiteral("未选择任何软件"));
         return;
     }
     appendRecords(checked);
-    form->statusBar->setText(QStringLiteral("已添加 %1 个软件").arg(checked.size()));
+    statusLine->setText(QStringLiteral("已添加 %1 个软件").arg(checked.size()));
 }
 
 void SoftwareTab::onSoftwareItemDoubleClicked(int row, int)
@@ -353,15 +354,15 @@ void SoftwareTab::onSoftwareItemDoubleClicked(int row, int)
         return;
     SoftwareInfo &info = softwareList[index];
     if (info.executablePath.isEmpty()) {
-        form->statusBar->setText(QStringLiteral("该软件没有可执行文件路径"));
+        statusLine->setText(QStringLiteral("该软件没有可执行文件路径"));
         return;
     }
-    form->statusBar->setText(QStringLiteral("正在计算 %1 的哈希值...").arg(info.name));
+    statusLine->setText(QStringLiteral("正在计算 %1 的哈希值...").arg(info.name));
     // Into the list itself, so later reports carry the size and digests.
     appScanner->calculateFileHashes(info);
     if (info.fileHashMd5.isEmpty())
         return;
-    form->statusBar->setText(QStringLiteral("MD5: %1\nSHA256: %2").arg(info.fileHashMd5, info.fileHashSha256));
+    statusLine->setText(QStringLiteral("MD5: %1\nSHA256: %2").arg(info.fileHashMd5, info.fileHashSha256));
 }
 
 void SoftwareTab::onHashProgress(const QString &fileName, int percent)
@@ -369,7 +370,7 @@ void SoftwareTab::onHashProgress(const QString &fileName, int percent)
     if (closing)
         return;
     // One call fills both: a file name holding "%1" must stay as it is.
-    form->statusBar->setText(QStringLiteral("正在计算 %1 哈希值: %2%").arg(fileName, QString::number(percent)));
+    statusLine->setText(QStringLiteral("正在计算 %1 哈希值: %2%").arg(fileName, QString::number(percent)));
 }
 
 void SoftwareTab::on_btnReportSoftware_clicked()
@@ -387,11 +388,11 @@ void SoftwareTab::on_btnReportSoftware_clicked()
             indexes.insert(index);
     }
     if (indexes.isEmpty()) {
-        form->statusBar->setText(QStringLiteral("请先选择要上报的软件"));
+        statusLine->setText(QStringLiteral("请先选择要上报的软件"));
         return;
     }
     if (!rpcClient || !rpcClient->isConnected()) {
-        form->statusBar->setText(QStringLiteral("未连接到服务端，无法上报"));
+        statusLine->setText(QStringLiteral("未连接到服务端，无法上报"));
         return;
     }
     QList<int> ordered(indexes.cbegin(), indexes.cend());
@@ -400,26 +401,26 @@ void SoftwareTab::on_btnReportSoftware_clicked()
     for (int index : std::as_const(ordered))
         report.append(softwareList.at(index));
     rpcClient->submitAppReport(report, QStringLiteral("用户主动上报"), QStringLiteral("user_report"));
-    form->statusBar->setText(QStringLiteral("正在上报 %1 个软件...").arg(report.size()));
+    statusLine->setText(QStringLiteral("正在上报 %1 个软件...").arg(report.size()));
 }
 
 void SoftwareTab::onAppReportSubmitted(bool success, const QString &message)
 {
-    form->statusBar->setText(success ? QStringLiteral("软件上报成功: %1").arg(message)
-                                     : QStringLiteral("软件上报失败: %1").arg(message));
+    statusLine->setText(success ? QStringLiteral("软件上报成功: %1").arg(message)
+                                : QStringLiteral("软件上报失败: %1").arg(message));
 }
 
 void SoftwareTab::on_btnMyReports_clicked()
 {
     if (!rpcClient || !rpcClient->isConnected()) {
-        form->statusBar->setText(QStringLiteral("未连接到服务端，无法获取上报记录"));
+        statusLine->setText(QStringLiteral("未连接到服务端，无法获取上报记录"));
         return;
     }
     rpcClient->getMyAppReports();
-    form->statusBar->setText(QStringLiteral("正在获取上报记录..."));
+    statusLine->setText(QStringLiteral("正在获取上报记录..."));
 }
 
 void SoftwareTab::onMyAppReportsReceived(const QJsonArray &reports)
 {
-    form->statusBar->setText(QStringLiteral("收到 %1 条上报记录").arg(reports.size()));
+    statusLine->setText(QStringLiteral("收到 %1 条上报记录").arg(reports.size()));
 }

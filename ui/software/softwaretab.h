@@ -11,11 +11,12 @@
 #include <functional>
 
 namespace Ui {
-class Orvalin;
+class SoftwareArea;
 }
 
 class AppScanner;
 class JsonRpcWebSocketClient;
+class QLabel;
 class QWidget;
 
 // The "已安装软件" tab: runs the scanner's scans, keeps the records in
@@ -31,7 +32,8 @@ class SoftwareTab : public QObject
 
 public:
     // `window` parents the scanner and the dialogs.
-    SoftwareTab(Ui::Orvalin *form, QWidget *window, QObject *parent);
+    // `statusLine` is the window's status line, where the tab reports.
+    SoftwareTab(Ui::SoftwareArea *form, QLabel *statusLine, QWidget *window, QObject *parent);
     ~SoftwareTab() override;
 
     // The agent link, once the window's deferred set-up has created it.
@@ -97,7 +99,8 @@ private:
     int firstShownRecord() const;
     QString chooseDirectory();
 
-    Ui::Orvalin *form;
+    Ui::SoftwareArea *form;
+    QLabel *statusLine;
     QWidget *window;
     // Guarded: the window may delete it as its child before the tab goes.
     QPointer<AppScanner> appScanner;
