@@ -1,4 +1,5 @@
 #include "notificationdaemon.h"
+#include "privatebus.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -18,17 +19,6 @@ namespace {
 const QString service = QStringLiteral("org.freedesktop.Notifications");
 const QString path = QStringLiteral("/org/freedesktop/Notifications");
 const QString dunstInterface = QStringLiteral("org.dunstproject.cmd0");
-
-void stop(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
-}
 
 QDBusMessage call(const QString &method, const QVariantList &arguments = QVariantList())
 {
@@ -55,8 +45,8 @@ NotificationDaemon::NotificationDaemon(const QProcessEnvironment &environment)
 
 NotificationDaemon::~NotificationDaemon()
 {
-    stop(daemon);
-    stop(display);
+    stopProcess(daemon);
+    stopProcess(display);
 }
 
 QString NotificationDaemon::start()

@@ -24,16 +24,6 @@ const char config[] = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus B
 </busconfig>
 )";
 
-void stop(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
-}
 } // namespace
 
 PrivateSessionBus::PrivateSessionBus()
@@ -61,8 +51,8 @@ PrivateSessionBus::~PrivateSessionBus()
 {
     if (frozen)
         ::kill(pid_t(keyring.processId()), SIGCONT);
-    stop(keyring);
-    stop(daemon);
+    stopProcess(keyring);
+    stopProcess(daemon);
 }
 
 QProcessEnvironment PrivateSessionBus::environment() const
@@ -114,7 +104,7 @@ bool PrivateSessionBus::startKeyring()
 
 bool PrivateSessionBus::restartKeyring()
 {
-    stop(keyring);
+    stopProcess(keyring);
     return startKeyring();
 }
 
@@ -177,4 +167,15 @@ QByteArray PrivateSessionBus::runTool(const QStringList &arguments, const QByteA
         return QByteArrayLiteral("<failed>");
     }
     return tool.exitCode() == 0 ? tool.readAllStandardOutput() : QByteArrayLiteral("<failed>");
+}
+
+void stopProcess(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(3000)) {
+        process.kill();
+        process.waitForFinished(3000);
+    }
 }

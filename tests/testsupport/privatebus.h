@@ -50,3 +50,6 @@ private:
     bool frozen = false;
     int keyrings = 0;
 };
+
+// Ends a helper process of a test: asked to stop first, killed after 3 s.
+void stopProcess(QProcess &process);
