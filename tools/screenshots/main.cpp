@@ -63,6 +63,7 @@
 #include <QWebSocketServer>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -257,8 +258,10 @@ bool shootHistory(Orvalin &window, const QString &fileName, Shooter &shooter)
     return ok;
 }
 
-// Every tab in English and with the Chinese catalogue installed.
-bool shootLanguages(const QString &theme, Shooter &shooter)
+// Runs `shoot` in English and then with the Chinese catalogue installed. Its
+// argument ends the files' names: "-<language>", and "-dark" in the dark
+// theme. False when the catalogue cannot be loaded or a shot failed.
+bool inEachLanguage(const QString &theme, const std::function<bool(const QString &suffix)> &shoot)
 {
     bool ok = true;
     for (const QString &language : {QStringLiteral("en"), QStringLiteral("zh_CN")}) {
@@ -268,16 +271,22 @@ bool shootLanguages(const QString &theme, Shooter &shooter)
                 return false;
             QCoreApplication::installTranslator(&translator);
         }
-        const QString suffix
-            = QLatin1Char('-') + language + (theme == QLatin1String("dark") ? QStringLiteral("-dark") : QString());
-        {
-            const std::unique_ptr<Orvalin> window = openWindow(theme, shooter.agent());
-            ok &= shootTabs(*window, QString(), suffix, shooter);
-            ok &= shootHistory(*window, QStringLiteral("history") + suffix, shooter);
-        }
+        ok &= shoot(QLatin1Char('-') + language
+                    + (theme == QLatin1String("dark") ? QStringLiteral("-dark") : QString()));
         QCoreApplication::removeTranslator(&translator);
     }
     return ok;
+}
+
+// Every tab in English and with the Chinese catalogue installed.
+bool shootLanguages(const QString &theme, Shooter &shooter)
+{
+    return inEachLanguage(theme, [&](const QString &suffix) {
+        const std::unique_ptr<Orvalin> window = openWindow(theme, shooter.agent());
+        bool ok = shootTabs(*window, QString(), suffix, shooter);
+        ok &= shootHistory(*window, QStringLiteral("history") + suffix, shooter);
+        return ok;
+    });
 }
 
 bool shootStatusCard(Orvalin &window, const QString &prefix, Shooter &shooter)
@@ -408,33 +417,27 @@ bool shootPolicy(Shooter &shooter)
                                      Policy::defaultLocation()));
     bool ok = true;
     for (const QString &theme : {QStringLiteral("light"), QStringLiteral("dark")}) {
-        for (const QString &language : {QStringLiteral("en"), QStringLiteral("zh_CN")}) {
-            QTranslator translator;
-            if (language != QLatin1String("en")) {
-                if (!translator.load(QStringLiteral(":/i18n/orvalin_") + language + QStringLiteral(".qm")))
-                    return false;
-                QCoreApplication::installTranslator(&translator);
-            }
-            const QString suffix
-                = QLatin1Char('-') + language + (theme == QLatin1String("dark") ? QStringLiteral("-dark") : QString());
+        ok &= inEachLanguage(theme, [&](const QString &suffix) {
             const std::unique_ptr<Orvalin> window = openWindow(theme, shooter.agent());
             auto *tabs = window->findChild<QTabWidget *>(QStringLiteral("tabWidget"));
             auto *profiles = window->findChild<ProfileManager *>();
             if (!tabs || !profiles)
                 return false;
+            bool shot = true;
             for (const char *page : {"tabSetting", "tabAbout"}) {
                 tabs->setCurrentWidget(window->findChild<QWidget *>(QLatin1String(page)));
-                ok &= shooter.save(window.get(), QStringLiteral("policy-") + pageName(tabs->currentWidget()) + suffix);
+                shot
+                    &= shooter.save(window.get(), QStringLiteral("policy-") + pageName(tabs->currentWidget()) + suffix);
             }
             profiles->show();
             profiles->findChild<QListView *>(QStringLiteral("listProfile"))->setCurrentIndex(profiles->model->index(0));
-            ok &= shooter.save(profiles, QStringLiteral("policy-profile") + suffix);
+            shot &= shooter.save(profiles, QStringLiteral("policy-profile") + suffix);
             profiles->hide();
             PasswordPrompt prompt(QStringLiteral("总部办公"), window.get());
             prompt.show();
-            ok &= shooter.save(&prompt, QStringLiteral("policy-password") + suffix);
-            QCoreApplication::removeTranslator(&translator);
-        }
+            shot &= shooter.save(&prompt, QStringLiteral("policy-password") + suffix);
+            return shot;
+        });
     }
     Policy::install(Policy());
     return ok;
